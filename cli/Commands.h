@@ -1,0 +1,27 @@
+// rizede-cli commands. Each command gets its arguments (UTF-8) after the command word and
+// returns the exit code: 0 ok, 1 nothing matched / failure, 2 bad input.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace rzcli {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+  const char* name;
+  const char* usage;    // arguments, shown by --help
+  const char* summary;  // one line, shown by --help
+  int (*run)(const Args& args);
+};
+
+// Every command, in the order --help lists them (defined in main.cpp).
+const std::vector<Command>& AllCommands();
+
+// Prints "rizede-cli: <message>" to stderr and returns 2.
+int BadInput(const std::string& message);
+
+// One handler per command; each lives in the Cmd*.cpp file of its area.
+
+}  // namespace rzcli

@@ -1,0 +1,55 @@
+#include <cstring>
+#include <iostream>
+
+#include "Commands.h"
+#include "foundation/Text.h"
+
+namespace rzcli {
+
+const std::vector<Command>& AllCommands() {
+  static const std::vector<Command> commands = {
+  };
+  return commands;
+}
+
+int BadInput(const std::string& message) {
+  std::cerr << "rizede-cli: " << message << "\n";
+  return 2;
+}
+
+static void PrintHelp() {
+  std::cout << "usage: rizede-cli [--root DIR] COMMAND [ARGS...]\n\n"
+               "  --root DIR   use DIR as the program folder (default: the executable's folder)\n\n"
+               "commands:\n";
+  for (const auto& c : AllCommands())
+    std::cout << "  " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
+}
+
+}  // namespace rzcli
+
+int main(int argc, char** argv) {
+  using namespace rzcli;
+  Args args(argv + 1, argv + argc);
+  while (!args.empty() && args[0].rfind("--", 0) == 0) {
+    if (args[0] == "--help" || args[0] == "-h") {
+      PrintHelp();
+      return 0;
+    }
+    if (args[0] == "--root") {
+      if (args.size() < 2) return BadInput("--root needs a folder");
+      pcutil::SetProgramFolder(pcutil::Utf8ToUtf16(args[1]));
+      args.erase(args.begin(), args.begin() + 2);
+      continue;
+    }
+    return BadInput("unknown option " + args[0] + " (see --help)");
+  }
+  if (args.empty()) {
+    PrintHelp();
+    return 2;
+  }
+  const std::string name = args[0];
+  args.erase(args.begin());
+  for (const auto& c : AllCommands())
+    if (name == c.name) return c.run(args);
+  return BadInput("unknown command " + name + " (see --help)");
+}

@@ -1,0 +1,86 @@
+// Text, charset and URL helpers shared by every subsystem.
+// Text in memory is UTF-16 (std::u16string); bytes (std::string) appear only at edges.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pcutil {
+
+using Bytes = std::string;  // raw bytes at the network, file and database edges
+
+// UTF-8 <-> UTF-16. Undecodable UTF-8 gives empty text.
+Bytes Utf16ToUtf8(const std::u16string& text);
+std::u16string Utf8ToUtf16(const Bytes& bytes);
+
+// The local multi-byte code page (GBK/GB18030 here). Unmappable characters become '?'.
+Bytes Utf16ToLocal(const std::u16string& text);
+std::u16string LocalToUtf16(const Bytes& bytes);
+
+// Any iconv charset name <-> UTF-16; empty on an unknown charset name.
+std::u16string DecodeCharset(const Bytes& bytes, const std::string& charset);
+Bytes EncodeCharset(const std::u16string& text, const std::string& charset);
+
+// Convenience for literals and std::string interop in tests and the CLI.
+inline std::u16string U16(const char* utf8) { return Utf8ToUtf16(utf8); }
+
+std::u16string UrlEncode(const std::u16string& text, const std::u16string& charset);
+std::u16string HtmlEscape(const std::u16string& text);
+std::u16string HtmlUnescape(const std::u16string& text);
+std::u16string SqlEscape(const std::u16string& text);
+std::u16string CsvQuote(const std::u16string& text);
+
+// Splits by delimiter; false (and an empty list) for an empty delimiter or too many pieces.
+bool Split(const std::u16string& text, const std::u16string& delimiter,
+           std::vector<std::u16string>& out, bool keepEmpty = false);
+int CountDelimiters(const std::u16string& text, const std::u16string& delimiter);
+// Text between the first start marker and the next end marker.
+bool CutBetween(const std::u16string& text, const std::u16string& start,
+                const std::u16string& end, std::u16string& inner);
+bool IsNumber(const std::u16string& text);
+int RandomBetween(int first, int second);
+
+// The link key: lowercase hex MD5 of UTF-16LE("7K3Q8R1T5M" + address).
+std::u16string UrlKey(const std::u16string& address);
+std::u16string ToAbsolute(const std::u16string& link, const std::u16string& base);
+
+// Replaces every occurrence, left to right.
+std::u16string ReplaceAll(std::u16string text, const std::u16string& from,
+                          const std::u16string& to);
+
+// The folder of the running executable joined with a relative path ('\' accepted, '/' written).
+std::u16string ProgramPath(const std::u16string& relative = u"");
+// Overrides the program folder (tests, `--root`). Empty restores the executable's folder.
+void SetProgramFolder(const std::u16string& folder);
+
+// Path text <-> file-system path bytes (UTF-8 on Linux, '\' turned into '/').
+std::string ToFsPath(const std::u16string& path);
+
+// printf subset on UTF-16: %s (u16 text) %d %ld %u %02d %05d %x %%.
+class FormatArg {
+ public:
+  FormatArg(const std::u16string& s) : text_(&s), isText_(true) {}
+  FormatArg(const char16_t* s) : ptr_(s), isText_(true) {}
+  FormatArg(int v) : num_(v) {}
+  FormatArg(long v) : num_(v) {}
+  FormatArg(long long v) : num_(v) {}
+  FormatArg(unsigned v) : num_(v) {}
+  FormatArg(unsigned long v) : num_(static_cast<long long>(v)) {}
+  std::u16string Text() const;
+  long long Number() const { return num_; }
+  bool IsText() const { return isText_; }
+
+ private:
+  const std::u16string* text_ = nullptr;
+  const char16_t* ptr_ = nullptr;
+  long long num_ = 0;
+  bool isText_ = false;
+};
+std::u16string FormatArgs(const std::u16string& format, const std::vector<FormatArg>& args);
+template <typename... A>
+std::u16string Format(const std::u16string& format, const A&... args) {
+  return FormatArgs(format, {FormatArg(args)...});
+}
+
+}  // namespace pcutil

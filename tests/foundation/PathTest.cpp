@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include "Sandbox.h"
+#include "foundation/Text.h"
+
+using namespace pcutil;
+
+TEST(ProgramPath, JoinsRelativePathsWithEitherSeparator) {
+  SetProgramFolder(u"/opt/rz/");
+  EXPECT_EQ(ProgramPath(), u"/opt/rz");
+  EXPECT_EQ(ProgramPath(u"Data\\Job\\1.xml"), u"/opt/rz/Data/Job/1.xml");
+  EXPECT_EQ(ProgramPath(u"\\User\\Cfg.xml"), u"/opt/rz/User/Cfg.xml");
+  SetProgramFolder(u"");
+  EXPECT_NE(ProgramPath(), u"/opt/rz");
+}
+
+TEST(Utf, RoundTripsAllPlanesAndRejectsBadUtf8) {
+  const std::u16string text = u"a中\U0001F600\u00e9";
+  EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+  EXPECT_EQ(Utf16ToUtf8(u"中"), "\xE4\xB8\xAD");
+  for (const char* bad : {"\xC3", "\xE4\xB8", "\xFF", "\xC0\x80", "\xED\xA0\x80"})
+    EXPECT_TRUE(Utf8ToUtf16(bad).empty()) << bad;
+}

@@ -1,0 +1,53 @@
+#include "Sandbox.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "foundation/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace rztest {
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "rizede-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+Sandbox::Sandbox() {
+  // Shipped data only: binaries and local database data are not copied.
+  const fs::path program = RZ_PROGRAM_DIR;
+  for (const char* sub : {"System", "Data", "skin", "Plugin", "Mysql"}) {
+    std::error_code ec;
+    if (fs::exists(program / sub))
+      fs::copy(program / sub, dir_.Path() / sub,
+               fs::copy_options::recursive | fs::copy_options::skip_symlinks, ec);
+  }
+  fs::create_directories(dir_.Path() / "User");
+  pcutil::SetProgramFolder(pcutil::Utf8ToUtf16(dir_.Path().string()));
+}
+
+Sandbox::~Sandbox() { pcutil::SetProgramFolder(u""); }
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  if (p.has_parent_path()) fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace rztest
