@@ -24,4 +24,9 @@ int BadInput(const std::string& message);
 
 // One handler per command; each lives in the Cmd*.cpp file of its area.
 
+// CmdText.cpp
+int CmdUrlKey(const Args& args);
+int CmdUrlEncode(const Args& args);
+int CmdToAbsolute(const Args& args);
+
 }  // namespace rzcli

@@ -8,6 +8,10 @@ namespace rzcli {
 
 const std::vector<Command>& AllCommands() {
   static const std::vector<Command> commands = {
+      {"url-key", "ADDRESS", "print the 32-digit link key of an address", CmdUrlKey},
+      {"url-encode", "TEXT CHARSET", "URL-encode text (\"utf-8\" exactly, else the GBK code page)",
+       CmdUrlEncode},
+      {"to-absolute", "LINK BASE", "resolve a link against a base address", CmdToAbsolute},
   };
   return commands;
 }
