@@ -1,5 +1,7 @@
 // Tokenizer and tree builder for the XML subset the writer produces, plus comments,
 // CDATA sections, entity references and both quote styles.
+#include <cstdint>
+#include <string_view>
 #include <utility>
 
 #include "xml/Xml.h"
