@@ -8,9 +8,10 @@
 // Members run on the emitting thread (usually a worker), so the connection lists are
 // guarded by one small process-wide mutex. It is held only while lists change or are
 // copied, never while a member runs: members may connect, disconnect, emit and destroy
-// receivers freely, and a receiver disconnected on another thread is not called once
-// DisconnectAll has returned, except by a call that had already started. Owners must still
-// not destroy a receiver while one of its members is running on another thread.
+// receivers freely. An emission on another thread that had already reached a connection
+// may still make that one call after DisconnectAll returns; owners must not destroy a
+// receiver while another thread may be calling it (workers are stopped first).
+// The designed lock hooks of signals and receivers did nothing; this mutex replaces them.
 #pragma once
 
 #include <algorithm>

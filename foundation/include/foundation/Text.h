@@ -14,17 +14,23 @@ using Bytes = std::string;  // raw bytes at the network, file and database edges
 Bytes Utf16ToUtf8(const std::u16string& text);
 std::u16string Utf8ToUtf16(const Bytes& bytes);
 
-// The local multi-byte code page (GBK/GB18030 here). Unmappable characters become '?'.
+// The local multi-byte code page: GBK, with GB18030's four-byte forms for characters GBK
+// lacks (so only broken text, such as a lone surrogate, becomes '?'). Decoding reads GB18030
+// plus GBK's 0x80 euro sign; undecodable bytes become '?'.
 Bytes Utf16ToLocal(const std::u16string& text);
 std::u16string LocalToUtf16(const Bytes& bytes);
 
-// Any iconv charset name <-> UTF-16; empty on an unknown charset name.
+// Any iconv charset name <-> UTF-16; empty on an unknown charset name. "gb2312", "gbk",
+// "cp936", "gb18030" mean the local code page above. Undecodable bytes become U+FFFD,
+// characters the charset lacks '?'.
 std::u16string DecodeCharset(const Bytes& bytes, const std::string& charset);
 Bytes EncodeCharset(const std::u16string& text, const std::string& charset);
 
 // Convenience for literals and std::string interop in tests and the CLI.
 inline std::u16string U16(const char* utf8) { return Utf8ToUtf16(utf8); }
 
+// Charset exactly "utf-8": UTF-8 percent-encoding keeping A-Z a-z 0-9 - _ . ! ~ * ' ( ) / :
+// Any other name: the local code page, keeping only ASCII letters, digits, '/' and ':'.
 std::u16string UrlEncode(const std::u16string& text, const std::u16string& charset);
 std::u16string HtmlEscape(const std::u16string& text);
 std::u16string HtmlUnescape(const std::u16string& text);
@@ -43,6 +49,8 @@ int RandomBetween(int first, int second);
 
 // The link key: lowercase hex MD5 of UTF-16LE("7K3Q8R1T5M" + address).
 std::u16string UrlKey(const std::u16string& address);
+// Resolves a link found on the page `base`. Links with any "scheme://" stay as they are;
+// "//host/path" takes the base's scheme.
 std::u16string ToAbsolute(const std::u16string& link, const std::u16string& base);
 
 // Replaces every occurrence, left to right.
