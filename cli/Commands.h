@@ -24,6 +24,9 @@ int BadInput(const std::string& message);
 
 // One handler per command; each lives in the Cmd*.cpp file of its area.
 
+// CmdCollect.cpp
+int CmdExpandListUrl(const Args& args);
+
 // CmdText.cpp
 int CmdUrlKey(const Args& args);
 int CmdUrlEncode(const Args& args);

@@ -12,6 +12,8 @@ const std::vector<Command>& AllCommands() {
       {"url-encode", "TEXT CHARSET", "URL-encode text (\"utf-8\" exactly, else the GBK code page)",
        CmdUrlEncode},
       {"to-absolute", "LINK BASE", "resolve a link against a base address", CmdToAbsolute},
+      {"expand-list-url", "ITEM [LIMIT]",
+       "print the list-page addresses of a stored list item, one a line", CmdExpandListUrl},
   };
   return commands;
 }
