@@ -32,4 +32,8 @@ int CmdUrlKey(const Args& args);
 int CmdUrlEncode(const Args& args);
 int CmdToAbsolute(const Args& args);
 
+// CmdStore.cpp
+int CmdJobs(const Args& args);
+int CmdRule(const Args& args);
+
 }  // namespace rzcli

@@ -14,6 +14,8 @@ const std::vector<Command>& AllCommands() {
       {"to-absolute", "LINK BASE", "resolve a link against a base address", CmdToAbsolute},
       {"expand-list-url", "ITEM [LIMIT]",
        "print the list-page addresses of a stored list item, one a line", CmdExpandListUrl},
+      {"jobs", "", "list the sites and jobs of the job index (rebuilt when missing)", CmdJobs},
+      {"rule", "resave IN OUT", "load a job rule file and write it as Rizede saves it", CmdRule},
   };
   return commands;
 }
