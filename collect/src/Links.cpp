@@ -1,6 +1,7 @@
 #include "collect/Links.h"
 
 #include "TextBits.h"
+#include "foundation/Pause.h"
 #include "foundation/Text.h"
 #include "patterns/Regex.h"
 
@@ -257,7 +258,7 @@ std::u16string DecodeCharRefs(const std::u16string& text) {
   return out;
 }
 
-std::vector<std::u16string> ListPageLinks(const LinkRuleFields& rule, const std::u16string& page,
+std::vector<std::u16string> ListPageLinks(const ListRule& rule, const std::u16string& page,
                                           const std::u16string& pageUrl) {
   const std::u16string base = FindBaseAddress(page, pageUrl);
   const std::u16string area = CodeArea(rule.CodeBegin, rule.CodeEnd, page);
@@ -293,6 +294,7 @@ std::vector<std::u16string> ListPageLinks(const LinkRuleFields& rule, const std:
     if (!UrlAllowed(rule.MustUrls, rule.NotUrls, a)) continue;
     a = StripControls(DecodeCharRefs(a));
     if (!a.empty()) out.push_back(a);
+    pcutil::YieldPause();
   }
   return out;
 }

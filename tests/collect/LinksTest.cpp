@@ -127,7 +127,7 @@ class ListPageLinksTest : public ::testing::Test {
 };
 
 TEST_F(ListPageLinksTest, AreaFiltersAndDecoding) {
-  rz::LinkRuleFields rule;
+  rz::ListRule rule;
   rule.CodeBegin = u"<ul class=\"list\">";
   rule.CodeEnd = u"</ul>";
   rule.MustUrls = u"/news/";
@@ -146,7 +146,7 @@ TEST_F(ListPageLinksTest, AreaFiltersAndDecoding) {
 }
 
 TEST_F(ListPageLinksTest, BaseElement) {
-  rz::LinkRuleFields rule;
+  rz::ListRule rule;
   rule.CodeBegin = u"<body>";
   rule.CodeEnd = u"</body>";
   EXPECT_EQ(rz::ListPageLinks(rule, u"<base href=\"http://a/b/\"><body><a href=\"x.html\">x</a></body>",
@@ -155,7 +155,7 @@ TEST_F(ListPageLinksTest, BaseElement) {
 }
 
 TEST_F(ListPageLinksTest, ManualPattern) {
-  rz::LinkRuleFields rule;
+  rz::ListRule rule;
   rule.IsByHand = 1;
   rule.UrlJs = u"show.asp?id=[参数]\"";
   rule.RealUrl = u"http://s/show.asp?id=[参数1]";
@@ -180,7 +180,7 @@ TEST_F(ListPageLinksTest, LongPagesWithLazyMarkers) {
     page += pcutil::Format(u"<li><a href=\"/a/%d.html\">article %d</a></li>\n", i, i);
   page += u"</div>";
   while (page.size() < 1300 * 1024) page += u"<p>more filler</p>\n";
-  rz::LinkRuleFields rule;
+  rz::ListRule rule;
   rule.CodeBegin = u"<div class=\"list\">";
   rule.CodeEnd = u"</div>";
   auto links = rz::ListPageLinks(rule, page, u"http://s/");
@@ -189,7 +189,7 @@ TEST_F(ListPageLinksTest, LongPagesWithLazyMarkers) {
 }
 
 TEST_F(ListPageLinksTest, RunawayPatternIsAnErrorNotACrash) {
-  rz::LinkRuleFields rule;
+  rz::ListRule rule;
   rule.CodeBegin = u"(a+)+b";
   rule.CodeEnd = u"c";
   EXPECT_THROW(rz::ListPageLinks(rule, std::u16string(40, u'a') + u"!bc", u"http://s/"),

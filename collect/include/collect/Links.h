@@ -8,20 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "store/JobRule.h"
+
 namespace rz {
 
 struct Link {
   std::u16string Url;
   std::u16string Text;
   bool operator==(const Link&) const = default;
-};
-
-// The rule fields link collection reads (the list section of a job).
-struct LinkRuleFields {
-  std::u16string CodeBegin, CodeEnd;  // link area markers, pattern text, "(*)" = any text
-  std::u16string MustUrls, NotUrls;   // "|"-separated fragments, "(*)" = any text
-  int IsByHand = 0;                   // 1: links come from UrlJs/RealUrl
-  std::u16string UrlJs, RealUrl;
 };
 
 // Turns literal rule text into pattern text: each protected token survives as written,
@@ -32,14 +26,21 @@ std::u16string WildcardToPattern(const std::u16string& text,
 // The page's own base address ("base href"), or `pageUrl` when it names none.
 std::u16string FindBaseAddress(const std::u16string& page, const std::u16string& pageUrl);
 
-// The part of the page between CodeBegin and CodeEnd; the whole page when both are empty,
-// empty when they do not match.
+// The part of the page between CodeBegin and CodeEnd (pattern text, "(*)" = any text); the
+// whole page when both are empty, empty when they do not match.
 std::u16string CodeArea(const std::u16string& codeBegin, const std::u16string& codeEnd,
                         const std::u16string& page);
+inline std::u16string CodeArea(const ListRule& rule, const std::u16string& page) {
+  return CodeArea(rule.CodeBegin, rule.CodeEnd, page);
+}
 
-// MustUrls must match somewhere in the address (when set), NotUrls must not (when set).
+// MustUrls ("|"-separated fragments, "(*)" = any text) must match somewhere in the address
+// when set; NotUrls, built the same way, must not.
 bool UrlAllowed(const std::u16string& mustUrls, const std::u16string& notUrls,
                 const std::u16string& address);
+inline bool UrlAllowed(const ListRule& rule, const std::u16string& address) {
+  return UrlAllowed(rule.MustUrls, rule.NotUrls, address);
+}
 
 // Frame sources and anchors of `page`, resolved against `base`, in page order.
 void ExtractLinks(const std::u16string& page, const std::u16string& base,
@@ -57,14 +58,9 @@ std::u16string DecodeCharRefs(const std::u16string& text);
 
 // The addresses of one downloaded list page: link area, manual pattern or automatic
 // extraction, "target=_blank" removed, filtered, character references decoded.
-std::vector<std::u16string> ListPageLinks(const LinkRuleFields& rule, const std::u16string& page,
+// IsByHand 1: links are the matches of UrlJs ("(*)" any text, "[参数]" captured) written
+// into RealUrl ("[参数1]"...), not resolved. Throws pcutil::RegexError (see above).
+std::vector<std::u16string> ListPageLinks(const ListRule& rule, const std::u16string& page,
                                           const std::u16string& pageUrl);
-
-// Works with any rule record that has the list section's field names.
-template <class ListSection>
-LinkRuleFields LinkFieldsOf(const ListSection& s) {
-  return LinkRuleFields{s.CodeBegin, s.CodeEnd, s.MustUrls, s.NotUrls,
-                        static_cast<int>(s.IsByHand), s.UrlJs, s.RealUrl};
-}
 
 }  // namespace rz
