@@ -109,9 +109,10 @@ void ReadContentRule(const CXmlNode* e, ContentRule& c) {
       if (!HasChildElements(item)) return;
       LabelRule label;
       ReadLabel(item, label);
-      // A repeated id takes over the earlier label's place.
+      // A repeated id takes over the earlier label's place. Labels without an id (hand-made
+      // files) are all kept: merging them would silently drop every label but the last.
       for (auto& existing : c.LabelRex)
-        if (existing.Id == label.Id) {
+        if (!label.Id.empty() && existing.Id == label.Id) {
           existing = std::move(label);
           return;
         }

@@ -190,6 +190,10 @@ TEST(JobRule, ValuesReadAsDesigned) {
          EXPECT_EQ(r.ContentRex.LabelRex[0].DownImg, 0);
          EXPECT_EQ(r.ContentRex.LabelRex[1].LabelName, u"two");
        }},
+      {"labels without an id are all kept",
+       "<Cfg><ContentRex><LabelRex><Item><LabelName>a</LabelName></Item><Item><LabelName>b</LabelName>"
+       "</Item></LabelRex></ContentRex></Cfg>",
+       [](const rz::JobRule& r) { EXPECT_EQ(r.ContentRex.LabelRex.size(), 2u); }},
       {"record lists keep empty entries",
        "<Cfg><WebPublish><Item></Item><Item><Name>x</Name><ListIds><Item/><Item><ListId>1</ListId>"
        "</Item></ListIds></Item></WebPublish><DBPublish><Item/></DBPublish></Cfg>",
