@@ -149,16 +149,16 @@ void CBaseThread::StopAll() {
   OnAllDone.Emit();  // with ThreadLock held; a slot may restart or destroy the pool
 }
 
+// The gate has its own lock rather than ThreadLock: ThreadLock is held while OnAllDone's
+// slots run, and those may wait on the UI thread that is pausing or resuming.
 void CBaseThread::SuspendAll() {
   auto st = state_;
-  std::lock_guard<std::recursive_mutex> lk(st->lock);
   std::lock_guard<std::mutex> g(st->gateLock);
   st->suspended = true;
 }
 
 void CBaseThread::ResumeAll() {
   auto st = state_;
-  std::lock_guard<std::recursive_mutex> lk(st->lock);
   std::lock_guard<std::mutex> g(st->gateLock);
   st->suspended = false;
   st->gateChanged.notify_all();

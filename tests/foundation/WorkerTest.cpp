@@ -165,6 +165,28 @@ TEST_F(WorkerPool, CompletionSlotMayRestartTheSamePool) {
   EXPECT_EQ(pool.runs, 5);
 }
 
+TEST_F(WorkerPool, PauseAndResumeDoNotWaitForACompletionSlot) {
+  // The completion slot runs with ThreadLock held and may wait for the thread that pauses
+  // (a log report sent to the UI thread).
+  struct Pool : CBaseThread {
+    DoneWatch* watch = nullptr;
+    void Finished() {
+      std::thread ui([this] {
+        SuspendAll();
+        ResumeAll();
+      });
+      ui.join();
+      watch->OnDone();
+    }
+    ~Pool() override { StopAndWait(); }
+  } pool;
+  DoneWatch watch;
+  pool.watch = &watch;
+  pool.OnAllDone.Connect(&pool, &Pool::Finished);
+  ASSERT_TRUE(pool.StartPool(1, [](uint32_t) {}));
+  ASSERT_TRUE(watch.WaitFor(1));
+}
+
 TEST_F(WorkerPool, DestroyedRightAfterCompletion) {
   for (int round = 0; round < 100; ++round) {
     auto pool = std::make_unique<Spinner>();
