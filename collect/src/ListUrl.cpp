@@ -70,6 +70,7 @@ void AppendFileLines(const std::u16string& path, std::vector<std::u16string>& ou
 }  // namespace
 
 int ExpandListUrl(const std::u16string& item, std::vector<std::u16string>& out, int limit) {
+  static_assert(kMaxRangeAddresses > 0);
   if (item.empty()) return 0;
   std::u16string range;
   std::vector<std::u16string> pieces;
@@ -78,7 +79,12 @@ int ExpandListUrl(const std::u16string& item, std::vector<std::u16string>& out, 
     const std::u16string token = u"<" + range + u">";
     // The count-down mirrors the preview: limit 5 gives four addresses, 0 never stops.
     long long left = limit;
-    auto spend = [&left]() { return left == 0 || --left != 0; };
+    size_t made = 0;
+    auto spend = [&left, &made]() {
+      // A mistyped end (one digit too many) must not exhaust the memory of the collector.
+      if (++made > kMaxRangeAddresses) return false;
+      return left == 0 || --left != 0;
+    };
     if (pieces.size() == 4) {
       const long long start = LeadingInt(pieces[0]);
       const long long end = LeadingInt(pieces[1]);

@@ -56,6 +56,13 @@ TEST(ExpandListUrl, RangeForms) {
   EXPECT_EQ(Expand("p<1,10,0,1>"), ten);
 }
 
+TEST(ExpandListUrl, MistypedHugeRangeIsCapped) {
+  std::vector<std::u16string> out;
+  EXPECT_EQ(rz::ExpandListUrl(u"p<1,99999999999,0,1>", out), 1);
+  ASSERT_EQ(out.size(), rz::kMaxRangeAddresses);
+  EXPECT_EQ(out.back(), u"p1000000");
+}
+
 TEST(ExpandListUrl, EmptyItemIsRefusedAndOutputAppends) {
   std::vector<std::u16string> out{u"kept"};
   EXPECT_EQ(rz::ExpandListUrl(u"", out), 0);

@@ -8,6 +8,9 @@
 
 namespace rz {
 
+// A range item stops after this many addresses, whatever its end says.
+inline constexpr size_t kMaxRangeAddresses = 1000000;
+
 // Appends the addresses of one item to `out`, in order. `limit` 0 means no limit; otherwise
 // at most limit - 1 addresses of a range are produced (the editor preview passes 5).
 // Returns 1 when the item was processed (even if it produced nothing), 0 for an empty item.
