@@ -36,4 +36,7 @@ int CmdToAbsolute(const Args& args);
 int CmdJobs(const Args& args);
 int CmdRule(const Args& args);
 
+// CmdDb.cpp
+int CmdDb(const Args& args);
+
 }  // namespace rzcli

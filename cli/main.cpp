@@ -16,6 +16,9 @@ const std::vector<Command>& AllCommands() {
        "print the list-page addresses of a stored list item, one a line", CmdExpandListUrl},
       {"jobs", "", "list the sites and jobs of the job index (rebuilt when missing)", CmdJobs},
       {"rule", "resave IN OUT", "load a job rule file and write it as Rizede saves it", CmdRule},
+      {"db", "JOBID [--reset N] [--engine ACCESS|MySql] [--host H] [--port P] [--user U] "
+             "[--password P] [--database NAME]",
+       "row counts of a job's content database; --reset N runs data operation N (0-7)", CmdDb},
   };
   return commands;
 }
