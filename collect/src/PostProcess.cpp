@@ -51,7 +51,7 @@ std::u16string PercentDecode(const std::u16string& s) {
   std::string bytes = pcutil::Utf16ToUtf8(s), out;
   for (size_t i = 0; i < bytes.size(); ++i) {
     int h, l;
-    if (bytes[i] == '%' && i + 2 < bytes.size() + 0 && i + 2 <= bytes.size() - 1 + 0 &&
+    if (bytes[i] == '%' && i + 2 < bytes.size() &&
         (h = HexDigit(bytes[i + 1])) >= 0 && (l = HexDigit(bytes[i + 2])) >= 0) {
       out += static_cast<char>(h * 16 + l);
       i += 2;
