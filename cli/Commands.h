@@ -36,6 +36,9 @@ int CmdToAbsolute(const Args& args);
 int CmdJobs(const Args& args);
 int CmdRule(const Args& args);
 
+// CmdFetch.cpp
+int CmdFetch(const Args& args);
+
 // CmdDb.cpp
 int CmdDb(const Args& args);
 

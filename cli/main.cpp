@@ -19,6 +19,10 @@ const std::vector<Command>& AllCommands() {
       {"db", "JOBID [--reset N] [--engine ACCESS|MySql] [--host H] [--port P] [--user U] "
              "[--password P] [--database NAME]",
        "row counts of a job's content database; --reset N runs data operation N (0-7)", CmdDb},
+      {"fetch", "[--headers] URL [CHARSET]",
+       "fetch a page as the collector does and print it as UTF-8 (--headers: status and headers "
+       "first)",
+       CmdFetch},
   };
   return commands;
 }

@@ -1,0 +1,62 @@
+// Page charset detection and decoding of the response bytes.
+#include "CurlSupport.h"
+#include "net/Http.h"
+#include "patterns/Regex.h"
+
+namespace pcutil {
+
+using namespace netdetail;
+
+namespace {
+
+// First group of a case-insensitive match, or empty.
+std::u16string FirstGroup(const std::u16string& pattern, const std::u16string& subject) {
+  std::vector<std::u16string> found;
+  try {
+    if (RegexCapture(pattern, subject, CaseInsensitive, found) && found.size() >= 2)
+      return found[1];
+  } catch (const RegexError&) {
+  }
+  return {};
+}
+
+}  // namespace
+
+std::u16string CHttpClientSession::DetectCharset() const {
+  // Header text is ASCII in practice; bytes beyond it must not stop the search.
+  std::u16string charset = FirstGroup(u"charset=(.+)", DecodeUtf8Lenient(headerText_));
+  if (!charset.empty()) return charset;
+  // The quote is optional so that the HTML5 form <meta charset="utf-8"> is found too.
+  charset = FirstGroup(u"<meta.+?charset=[\"']?([-\\w]+)", LocalToUtf16(body_));
+  if (!charset.empty()) return charset;
+  return u"gb2312";
+}
+
+std::u16string CHttpClientSession::DecodeBody(const std::u16string& charset) const {
+  Bytes bytes = body_;
+  // A NUL inside a page would cut the text short; the last byte is the end anyway.
+  for (size_t i = 0; i + 1 < bytes.size(); ++i)
+    if (bytes[i] == '\0') bytes[i] = ' ';
+  if (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+  const std::u16string name = TrimSpace(charset);
+  if (EqualsNoCase(name, u"utf-8")) return DecodeUtf8Lenient(bytes);
+  if (EqualsNoCase(name, u"iso-8859-1")) {
+    const std::u16string decoded = DecodeUtf8Lenient(bytes);
+    // Every character above U+007F is merged with its successor into one character.
+    std::u16string merged;
+    merged.reserve(decoded.size());
+    for (size_t i = 0; i < decoded.size(); ++i) {
+      const char16_t c = decoded[i];
+      if (c > 0x7F && i + 1 < decoded.size()) {
+        merged += static_cast<char16_t>(((c * 64) % 2048) | (decoded[i + 1] % 64));
+        ++i;
+      } else {
+        merged += c;
+      }
+    }
+    return merged;
+  }
+  return LocalToUtf16(bytes);
+}
+
+}  // namespace pcutil

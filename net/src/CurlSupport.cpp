@@ -1,0 +1,130 @@
+#include "CurlSupport.h"
+
+#include <mutex>
+
+#include "net/Http.h"
+
+namespace pcutil::netdetail {
+
+void EnsureCurlGlobal() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+EasyPtr NewEasy() {
+  EnsureCurlGlobal();
+  return EasyPtr(curl_easy_init());
+}
+
+bool SlistAppend(SlistPtr& list, const std::string& line) {
+  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+  if (!grown) return false;
+  list.release();
+  list.reset(grown);
+  return true;
+}
+
+void ApplyCommonOptions(CURL* h) {
+  const NetTimeouts t = GetNetTimeouts();
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, t.ConnectSeconds);
+  // Less than one byte per second for StallSeconds ends the transfer.
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, t.StallSeconds);
+}
+
+std::string CurlErrorText(CURLcode code, const char* detail) {
+  std::string text = curl_easy_strerror(code);
+  if (detail && *detail) text += std::string(": ") + detail;
+  return text;
+}
+
+std::u16string DecodeUtf8Lenient(const Bytes& bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  size_t i = 0;
+  while (i < n) {
+    uint32_t c = s[i];
+    int extra = 0;
+    uint32_t min = 0;
+    if (c < 0x80) {
+      out += static_cast<char16_t>(c);
+      ++i;
+      continue;
+    }
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1, min = 0x80, c &= 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, min = 0x800, c &= 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, min = 0x10000, c &= 0x07;
+    } else {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    bool ok = true;
+    for (int k = 1; ok && k <= extra; ++k) {
+      if (i + k >= n || (s[i + k] & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      c = (c << 6) | (s[i + k] & 0x3F);
+    }
+    if (!ok || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return out;
+}
+
+std::string EscapeUrlPath(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(path.size());
+  for (unsigned char c : path) {
+    const bool raw = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' &&
+                     c != '^' && c != '`' && c != '{' && c != '|' && c != '}';
+    if (raw) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::u16string TrimSpace(const std::u16string& text) {
+  auto space = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+  size_t b = 0, e = text.size();
+  while (b < e && space(text[b])) ++b;
+  while (e > b && space(text[e - 1])) --e;
+  return text.substr(b, e - b);
+}
+
+bool EqualsNoCase(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
+    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace pcutil::netdetail
