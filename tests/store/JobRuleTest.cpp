@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
+#include <functional>
 
 #include "StoreTestUtil.h"
 #include "store/JobRule.h"
@@ -332,4 +336,30 @@ TEST(JobRule, SavingWithoutIdOrIntoAFileFails) {
   rz::JobRule rule;
   rule.JobId = u"j";
   EXPECT_FALSE(rz::SaveJobRule(rule, P(box / "blocker") + u"/j.xml"));
+}
+
+TEST(JobRule, AFailedSaveLeavesTheOldFileWhole) {
+  rztest::Sandbox box;
+  rz::JobRule rule = RichRule();
+  ASSERT_TRUE(rz::SaveJobRule(rule));
+  const fs::path file = box / ("Data/Job/" + S(rule.JobId) + ".xml");
+  const std::string before = rztest::ReadFile(file);
+
+  // Make the next write run out of room half-way: the file size limit stops it after 1 KB.
+  rule.Report = std::u16string(100000, u'长');
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved = rz::SaveJobRule(rule);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(rztest::ReadFile(file), before);
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(box / "Data/Job")) ++files;
+  EXPECT_EQ(files, 2) << "no temporary file left behind";
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "StoreTestUtil.h"
 #include "foundation/Pause.h"
