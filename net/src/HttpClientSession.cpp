@@ -313,6 +313,8 @@ int CHttpClientSession::OpenRequest(bool post, const std::u16string& path,
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(h, CURLOPT_USERAGENT, Utf16ToUtf8(UserAgent).c_str());
   if (!Referer.empty()) curl_easy_setopt(h, CURLOPT_REFERER, Utf16ToUtf8(Referer).c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
   // Bodies are inflated by the session itself, after the status check.

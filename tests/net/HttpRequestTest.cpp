@@ -1,6 +1,11 @@
 // What the HTTP session puts on the wire and how it reads the answer, against local servers.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "HttpFixture.h"
@@ -480,6 +485,33 @@ TEST(HttpRequest, StalledOrSilentServersEndInFailure) {
   std::u16string text = u"kept";
   EXPECT_EQ(FetchPage(U(site.Url("/silent")), text, u"utf-8"), 0);
   EXPECT_EQ(text, u"kept");
+}
+
+TEST(HttpRequest, ConnectionThatNeverCompletesEndsInFailure) {
+  // A loopback listener whose accept queue is full drops further connection attempts, so the
+  // client waits for the handshake until its connect limit.
+  ShortTimeouts limits(1);
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(fd);
+  }
+  CHttpClientSession s;
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+  EXPECT_EQ(s.Request(U(url), kMethodGet, true), 0);
+  EXPECT_EQ(s.StatusCode, 0);
+  EXPECT_NE(s.LastError.find("imeout"), std::string::npos) << s.LastError;
+  for (int fd : fillers) ::close(fd);
+  ::close(listener);
 }
 
 TEST(HttpRequest, UnreachableServerFails) {
