@@ -58,7 +58,6 @@ class FtpClient {
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &FtpClient::OnDebug);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_);
     // Logging in is a step of its own.
     return Step("");
   }
@@ -145,10 +144,8 @@ class FtpClient {
     curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
     curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
-    replies_.clear();
     reply_.clear();
     sentCommand_.clear();
-    error_[0] = 0;
   }
 
   std::string RemoteUrl(const std::string& name) const {
@@ -205,7 +202,6 @@ class FtpClient {
       while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
       c->awaiting_ = line == c->sentCommand_;
     } else if (type == CURLINFO_HEADER_IN && c->awaiting_) {
-      c->replies_ += text;
       // The last line of a reply is "ddd " (a "ddd-" line continues it).
       if (text.size() >= 4 && text[3] == ' ') {
         c->reply_ = text;
@@ -219,10 +215,8 @@ class FtpClient {
   std::string base_;
   std::string folder_;  // absolute, or empty when unknown
   std::string sentCommand_;
-  std::string replies_;
   std::string reply_;
   bool awaiting_ = false;
-  char error_[CURL_ERROR_SIZE] = {};
 };
 
 }  // namespace

@@ -136,7 +136,6 @@ bool ParseHttpAddress(const std::u16string& address, HttpAddress& out) {
 // alive between requests); the request is the option set put on it by OpenRequest.
 struct CHttpClientSession::Handles {
   EasyPtr easy;
-  bool requestOpen = false;
   SlistPtr headerList;
   Bytes postBody;
   char errorText[CURL_ERROR_SIZE] = {};
@@ -145,14 +144,12 @@ struct CHttpClientSession::Handles {
   CAutoBuffer received;
   long status = 0;
   CURLcode result = CURLE_OK;
-  bool statusRefused = false;
 
   void ResetExchange() {
     headerText.clear();
     received.Clear();
     status = 0;
     result = CURLE_OK;
-    statusRefused = false;
     errorText[0] = 0;
   }
 
@@ -171,10 +168,7 @@ struct CHttpClientSession::Handles {
     long code = 0;
     curl_easy_getinfo(h->easy.get(), CURLINFO_RESPONSE_CODE, &code);
     // A failing status is not worth its body.
-    if (code > 300) {
-      h->statusRefused = true;
-      return 0;
-    }
+    if (code > 300) return 0;
     h->received.Append(data, size * count);
     return size * count;
   }
@@ -244,7 +238,7 @@ void CHttpClientSession::UseGlobalUserAgent() {
 std::u16string CHttpClientSession::BodyAsUtf8() const { return DecodeUtf8Lenient(body_); }
 
 void CHttpClientSession::CloseRequest() {
-  handles_->requestOpen = false;
+  if (handles_->easy) curl_easy_setopt(handles_->easy.get(), CURLOPT_HTTPHEADER, nullptr);
   handles_->headerList.reset();
 }
 
@@ -349,7 +343,6 @@ int CHttpClientSession::OpenRequest(bool post, const std::u16string& path,
   else
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
   (void)acceptTypes;  // "*/*" always; the Accept header carries it
-  handles_->requestOpen = true;
   return 1;
 }
 
