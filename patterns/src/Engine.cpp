@@ -10,7 +10,6 @@ namespace {
 constexpr uint32_t kMatchLimit = 5'000'000;
 constexpr uint32_t kDepthLimit = 1'000'000;
 constexpr uint32_t kHeapLimitKiB = 256 * 1024;
-constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
 
 bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -98,16 +97,14 @@ bool Matcher::Find(std::size_t start, bool notEmptyAtStart) {
     return pcre2_match(code_.get(), reinterpret_cast<PCRE2_SPTR>(matched_->data()),
                        matched_->size(), start, options | extra, data_.get(), context_.get());
   };
-  int rc = run(0);
-  if (rc == PCRE2_ERROR_JIT_STACKLIMIT && !jitStack_) {
-    // Deeply nested patterns on long pages outgrow the default machine stack of the JIT.
-    jitStack_.reset(pcre2_jit_stack_create(64 * 1024, kJitStackMax, nullptr));
-    if (jitStack_) {
-      pcre2_jit_stack_assign(context_.get(), nullptr, jitStack_.get());
-      rc = run(0);
-    }
+  int rc = run(useJit_ ? 0 : PCRE2_NO_JIT);
+  if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
+    // Deep recursion outgrew the JIT's stack. A bigger stack only delays the end (time
+    // grows faster than the stack), while the interpreter keeps to the depth and heap
+    // limits: run this pattern there from now on.
+    useJit_ = false;
+    rc = run(PCRE2_NO_JIT);
   }
-  if (rc == PCRE2_ERROR_JIT_STACKLIMIT) rc = run(PCRE2_NO_JIT);
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   if (rc < 0) throw RegexError(ErrorText(rc), rc, -1);
   // rc 0 means the ovector was too small, which cannot happen with data sized from the

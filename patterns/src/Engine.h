@@ -22,9 +22,6 @@ struct CompileContextFree {
 struct MatchContextFree {
   void operator()(pcre2_match_context* p) const { pcre2_match_context_free(p); }
 };
-struct JitStackFree {
-  void operator()(pcre2_jit_stack* p) const { pcre2_jit_stack_free(p); }
-};
 
 // Lone surrogates become U+FFFD (same length, so offsets stay valid for the original).
 // Returns `text` itself when it is well-formed, otherwise `scratch` filled with the copy.
@@ -54,8 +51,8 @@ class Matcher {
   std::unique_ptr<pcre2_code, CodeFree> code_;
   std::unique_ptr<pcre2_match_data, MatchDataFree> data_;
   std::unique_ptr<pcre2_match_context, MatchContextFree> context_;
-  std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack_;
   int groups_ = 0;
+  bool useJit_ = true;
   int lastRc_ = 0;
   const std::u16string* subject_ = nullptr;  // the caller's text, returned in results
   const std::u16string* matched_ = nullptr;  // what the engine sees (surrogates repaired)

@@ -353,3 +353,15 @@ TEST(RegexText, LongSubjectsWithDeepBacktrackingStillMatch) {
   EXPECT_TRUE(RegexCapture(u"<title>(.*?)</title>", u"<html>" + page + u"<title>T</title>", 0x8B, out));
   EXPECT_EQ(out.back(), u"T");
 }
+
+TEST(RegexText, RecursionThatOutgrowsTheJitStackStillEnds) {
+  // Found by the fuzz test: with empty matches refused, the recursion runs deep enough to
+  // exhaust the JIT's stack at every position.
+  const std::u16string pattern = uR"(|(?R)|\d\s)";
+  std::u16string text = u"\r\n a<中文";
+  RegexReplace(text, pattern, 0xC | Global, u"$0");
+  EXPECT_EQ(text, u"\r\n a<中文");
+  std::vector<std::u16string> out;
+  EXPECT_EQ(RegexSplit(out, u"ab", 0, pattern), 2);
+  EXPECT_EQ(out, (std::vector<std::u16string>{u"a", u"b"}));
+}
