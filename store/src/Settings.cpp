@@ -69,6 +69,10 @@ std::u16string SettingsXml(const AppSettings& s) {
   CData(w, u"ArticleSplit", s.ArticleSplit);
   CData(w, u"ArticleTag", s.ArticleTag);
   CData(w, u"FixedPauseMs", s.FixedPauseMs);
+  CData(w, u"YouDaoServer", s.YouDaoServer);
+  CData(w, u"GoogleServer", s.GoogleServer);
+  CData(w, u"BingServer", s.BingServer);
+  CData(w, u"BingAppId", s.BingAppId);
   w.CloseElement();
   return out;
 }
@@ -97,6 +101,10 @@ bool ParseSettings(const std::u16string& xml, AppSettings& s) {
   Read(e, u"ArticleSplit", s.ArticleSplit);
   Read(e, u"ArticleTag", s.ArticleTag);
   Read(e, u"FixedPauseMs", s.FixedPauseMs);
+  Read(e, u"YouDaoServer", s.YouDaoServer);
+  Read(e, u"GoogleServer", s.GoogleServer);
+  Read(e, u"BingServer", s.BingServer);
+  Read(e, u"BingAppId", s.BingAppId);
   return true;
 }
 
@@ -228,7 +236,7 @@ std::map<std::u16string, std::u16string> LoadHelpTexts() {
 
 KeywordSources LoadKeywordSources(int language, std::vector<std::u16string>* errors) {
   KeywordSources sources;
-  const std::u16string suffix = language == English ? u"_en" : u"";
+  const std::u16string suffix = language == LanguageEnglish ? u"_en" : u"";
   auto load = [&](const std::u16string& title, auto each) {
     const std::u16string path = pcutil::ProgramPath(u"System/KeyWord/" + title + suffix + u".xml");
     CfgFile file;
@@ -281,7 +289,7 @@ std::vector<SynonymGroup> ParseSynonyms(const std::u16string& text) {
 }
 
 std::vector<SynonymGroup> LoadSynonyms(int language, std::vector<std::u16string>* errors) {
-  const std::u16string name = language == English ? u"英文同义词库.txt" : u"中文同义词库.txt";
+  const std::u16string name = language == LanguageEnglish ? u"英文同义词库.txt" : u"中文同义词库.txt";
   std::vector<SynonymGroup> groups;
   for (const char16_t* folder : {u"System/", u"User/"}) {
     std::u16string text;

@@ -83,7 +83,9 @@ TEST(Settings, RoundTripAndKeyOrder) {
       "<MaxJobCount><![CDATA[3]]>", "<CloseLogView><![CDATA[1]]>", "<IsFirstRun><![CDATA[1]]>",
       "<UserAgent><![CDATA[]]>", "<OrigType><![CDATA[1]]>", "<ArticleNumEx><![CDATA[10]]>",
       "<ArticleSplit><![CDATA[</p>>]]>", "<ArticleTag><![CDATA[内容]]>",
-      "<FixedPauseMs><![CDATA[0]]></FixedPauseMs></Cfg>"};
+      "<FixedPauseMs><![CDATA[0]]></FixedPauseMs>", "<YouDaoServer><![CDATA[]]></YouDaoServer>",
+      "<GoogleServer><![CDATA[]]></GoogleServer>", "<BingServer><![CDATA[]]></BingServer>",
+      "<BingAppId><![CDATA[]]></BingAppId></Cfg>"};
   size_t at = 0;
   for (const auto& key : order) {
     size_t found = bytes.find(key, at);
@@ -166,13 +168,13 @@ TEST(Synonyms, SystemThenUserListsReadAsGbk) {
   rztest::WriteFile(box / "System/中文同义词库.txt", pcutil::Utf16ToLocal(u"迅速|快速\r\n美丽|漂亮|好看\r\n"));
   rztest::WriteFile(box / "User/中文同义词库.txt", pcutil::Utf16ToLocal(u"开始|起初"));
   std::vector<std::u16string> errors;
-  const auto groups = rz::LoadSynonyms(rz::Chinese, &errors);
+  const auto groups = rz::LoadSynonyms(rz::LanguageChinese, &errors);
   EXPECT_EQ(groups, (std::vector<rz::SynonymGroup>{{u"迅速", u"快速"}, {u"美丽", u"漂亮", u"好看"}, {u"开始", u"起初"}}));
   EXPECT_TRUE(errors.empty());
 
   fs::remove(box / "System/英文同义词库.txt");
   rztest::WriteFile(box / "User/英文同义词库.txt", "\r\n");
-  EXPECT_TRUE(rz::LoadSynonyms(rz::English, &errors).empty());
+  EXPECT_TRUE(rz::LoadSynonyms(rz::LanguageEnglish, &errors).empty());
   EXPECT_EQ(errors, (std::vector<std::u16string>{u"读取同义词库失败！"}));
 }
 
@@ -197,7 +199,7 @@ TEST(KeywordSources, BrokenFileIsReportedAndTheOtherStillRead) {
   rztest::WriteFile(box / "System/KeyWord/KeyWords.xml", pcutil::Utf16ToUtf8(xml));
   rztest::WriteFile(box / "System/KeyWord/KeyContent.xml", "<Cfg><Item>");
   std::vector<std::u16string> errors;
-  const auto sources = rz::LoadKeywordSources(rz::Chinese, &errors);
+  const auto sources = rz::LoadKeywordSources(rz::LanguageChinese, &errors);
   ASSERT_EQ(sources.Related.size(), 1u);
   EXPECT_EQ(sources.Related[0], related);
   EXPECT_TRUE(sources.Content.empty());

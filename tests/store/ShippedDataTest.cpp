@@ -83,7 +83,7 @@ TEST(ShippedData, RewriteCatalogueCoversEveryBuiltInRule) {
 
 TEST(ShippedData, KeywordSourcesLoadForBothLanguages) {
   rztest::Sandbox box;
-  for (int language : {rz::Chinese, rz::English}) {
+  for (int language : {rz::LanguageChinese, rz::LanguageEnglish}) {
     std::vector<std::u16string> errors;
     const auto sources = rz::LoadKeywordSources(language, &errors);
     EXPECT_TRUE(errors.empty()) << language;
@@ -105,7 +105,7 @@ TEST(ShippedData, KeywordSourcesLoadForBothLanguages) {
 
 TEST(ShippedData, SynonymListsAreGbkWithHundredsOfGroups) {
   rztest::Sandbox box;
-  for (int language : {rz::Chinese, rz::English}) {
+  for (int language : {rz::LanguageChinese, rz::LanguageEnglish}) {
     std::vector<std::u16string> errors;
     const auto groups = rz::LoadSynonyms(language, &errors);
     EXPECT_GE(groups.size(), 300u) << language;
@@ -115,7 +115,7 @@ TEST(ShippedData, SynonymListsAreGbkWithHundredsOfGroups) {
       for (const auto& w : g) EXPECT_EQ(w.find(u'\uFFFD'), std::u16string::npos);
     }
   }
-  EXPECT_EQ(rz::LoadSynonyms(rz::Chinese)[0][0], u"美丽");
+  EXPECT_EQ(rz::LoadSynonyms(rz::LanguageChinese)[0][0], u"美丽");
   // GBK bytes on disk, not UTF-8.
   const std::string raw = rztest::ReadFile(box / "System/中文同义词库.txt");
   EXPECT_EQ(raw.substr(0, 4), pcutil::Utf16ToLocal(u"美丽"));

@@ -38,6 +38,12 @@ struct AppSettings {
   std::u16string ArticleTag = u"内容";
   // Our keys, written after the designed ones.
   int FixedPauseMs = 300;  // the workers' fixed pause; 0 for tests and benchmarks
+  // Translation services of the rewrite rules: scheme://host[:port] of each (the request
+  // path is the service's own) and the Microsoft application id. Empty: not configured.
+  std::u16string YouDaoServer;
+  std::u16string GoogleServer;
+  std::u16string BingServer;
+  std::u16string BingAppId;
 
   // The default content database named by the first six keys.
   rz::DbSettings Database() const;
@@ -88,7 +94,7 @@ std::map<std::u16string, std::u16string> LoadHelpTexts();
 
 // ---- keyword sources ----
 
-enum Language : int { Chinese = 0, English = 1 };
+enum Language : int { LanguageChinese = 0, LanguageEnglish = 1 };
 
 struct KeywordContentSource {
   ListRule List;
