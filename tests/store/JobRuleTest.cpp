@@ -363,3 +363,13 @@ TEST(JobRule, AFailedSaveLeavesTheOldFileWhole) {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(box / "Data/Job")) ++files;
   EXPECT_EQ(files, 2) << "no temporary file left behind";
 }
+
+TEST(JobRule, EveryTruncationOfAFileIsHandled) {
+  // A file cut anywhere either fails to load or loads as a rule; it never crashes a reader.
+  const std::u16string full = rz::JobRuleXml(RichRule());
+  int loaded = 0;
+  for (size_t n = 0; n <= full.size(); ++n)
+    if (rz::ParseJobRule(full.substr(0, n))) ++loaded;
+  EXPECT_GE(loaded, 1) << "the whole file loads";
+  EXPECT_LE(loaded, 2) << "only the whole file (and at most one cut at its very end) is well-formed";
+}
