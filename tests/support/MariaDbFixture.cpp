@@ -44,9 +44,13 @@ void StartWatchdog(const std::string& folder) {
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   const std::string launcher = folder + "/Mysql/bin/KiteSoft-mysql";
   const std::string script =
-      "read _; for p in $(pgrep -x KiteSoft-mysql); do "
-      "  if tr '\\0' '\\n' </proc/$p/cmdline 2>/dev/null | head -2 | grep -qxF \"$1\"; then "
-      "    kill $p; while kill -0 $p 2>/dev/null; do sleep 0.1; done; fi; done; rm -rf \"$2\"";
+      "read _; for d in /proc/[0-9]*; do "
+      "  [ \"$(cat $d/comm 2>/dev/null)\" = KiteSoft-mysql ] || continue; "
+      "  if tr '\\0' '\\n' <$d/cmdline 2>/dev/null | head -2 | grep -qxF \"$1\"; then "
+      "    p=${d#/proc/}; kill $p; "
+      "    while [ -e /proc/$p ] && ! grep -q '^State:.*Z' /proc/$p/status 2>/dev/null; do "
+      "      sleep 0.1; done; fi; "
+      "done; rm -rf \"$2\"";
   pid_t pid = fork();
   if (pid == 0) {
     dup2(fds[0], 0);

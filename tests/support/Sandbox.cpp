@@ -25,11 +25,14 @@ TempDir::~TempDir() {
 Sandbox::Sandbox() {
   // Shipped data only: binaries and local database data are not copied.
   const fs::path program = RZ_PROGRAM_DIR;
-  for (const char* sub : {"System", "Data", "skin", "Plugin", "Mysql"}) {
+  // Of Mysql only the launcher: the server's data and run folders stay where they are.
+  for (const char* sub : {"System", "Data", "skin", "Plugin", "Mysql/bin"}) {
     std::error_code ec;
-    if (fs::exists(program / sub))
+    if (fs::exists(program / sub)) {
+      fs::create_directories((dir_.Path() / sub).parent_path(), ec);
       fs::copy(program / sub, dir_.Path() / sub,
                fs::copy_options::recursive | fs::copy_options::skip_symlinks, ec);
+    }
   }
   fs::create_directories(dir_.Path() / "User");
   pcutil::SetProgramFolder(pcutil::Utf8ToUtf16(dir_.Path().string()));
