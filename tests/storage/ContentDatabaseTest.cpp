@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -400,6 +401,26 @@ TEST_P(ContentDb, DropTablesRemovesContentAndDownloads) {
   } else {
     EXPECT_FALSE(fs::exists(sandbox_ / ("DB/" + U8(jobId_) + "/Default.mdb")));
   }
+}
+
+TEST_P(ContentDb, StagesWriteAtTheSameTime) {
+  // Two holders on the same job (a stage's own connection each), two threads on each.
+  auto first = Open();
+  auto second = Open();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      ContentDatabase& db = t % 2 ? *first : *second;
+      for (int i = 0; i < 25; ++i) {
+        const std::u16string url = Format(u"http://a.example/%d/%d", t, i);
+        EXPECT_TRUE(db.InsertLink(pcutil::UrlKey(url)));
+        EXPECT_TRUE(db.InsertLinkRow(url));
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(Select(*first).size(), 100u);
+  ASSERT_TRUE(second->QuerySql(Format(u"select * from %sPageUrl", second->Prefix())));
+  EXPECT_EQ(second->RecordCount(), 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ContentDb, ::testing::Values(u"ACCESS", u"MySql"),
