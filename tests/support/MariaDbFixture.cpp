@@ -136,24 +136,26 @@ rz::DbSettings MariaDb::Settings() {
                     st.folder + "/Mysql/bin/KiteSoft-mysql", ec);
       if (ec) st.failure = "launcher not found in the program folder: " + ec.message();
       StartWatchdog(st.folder);
-      st.port = FreePort();
       const std::u16string folder = pcutil::Utf8ToUtf16(st.folder);
-      rz::StartLocalServerAt(folder, pcutil::Utf8ToUtf16(std::to_string(st.port)));
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-      while (st.failure.empty() && std::chrono::steady_clock::now() < deadline) {
-        if (CanConnect(SettingsFor(st.port))) {
-          st.up = true;
-          break;
+      // A server that ends at once most likely lost its port to another program between our
+      // check and its start: try again on another port.
+      for (int attempt = 0; attempt < 3 && st.failure.empty() && !st.up; ++attempt) {
+        st.port = FreePort();
+        rz::StartLocalServerAt(folder, pcutil::Utf8ToUtf16(std::to_string(st.port)));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        bool ended = false;
+        while (!st.up && !ended && std::chrono::steady_clock::now() < deadline) {
+          st.up = CanConnect(SettingsFor(st.port));
+          // Looked at after the connection try: a server that just ended may have answered.
+          ended = !st.up && !rz::IsLocalServerRunningAt(folder);
+          if (!st.up && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        if (!rz::IsLocalServerRunningAt(folder)) {
-          // One more try: the server may have just become ready and not yet answered.
-          if (CanConnect(SettingsFor(st.port))) st.up = true;
-          else st.failure = "the server ended; see " + st.folder + "/Mysql/run/launcher.log and "
-                            "Mysql/data/log.txt:\n" + ReadFile(st.folder + "/Mysql/run/launcher.log");
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!ended) break;
       }
+      if (!st.up && st.failure.empty() && !rz::IsLocalServerRunningAt(folder))
+        st.failure = "the server ended; launcher log:\n" +
+                     ReadFile(st.folder + "/Mysql/run/launcher.log") + "\nserver log:\n" +
+                     ReadFile(st.folder + "/Mysql/data/log.txt");
       if (!st.up && st.failure.empty()) st.failure = "the server did not answer within 120 s";
     }
   }
