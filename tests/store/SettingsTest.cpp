@@ -126,6 +126,7 @@ TEST(RewriteCatalogue, MergesUserShippedAndPluginEntries) {
   };
   rztest::WriteFile(box / "System/Original.xml", pcutil::Utf16ToUtf8(rz::RewriteRulesXml(shipped)));
   ASSERT_TRUE(rz::SaveRewriteRules(user));
+  fs::remove_all(box / "Plugin");  // only this test's plug-ins, not the shipped example
   fs::create_directories(box / "Plugin");
   for (const char* f : {"zeta.php", "alpha.php", "notes.txt"}) rztest::WriteFile(box / "Plugin" / f, "<?php ?>");
   const std::vector<rz::RewriteRuleEntry> pluginHelp = {{u"alpha", u"甲插件", u"[DB:内容]", u"", u"", u"插件说明", u"", 1}};
