@@ -42,4 +42,7 @@ int CmdFetch(const Args& args);
 // CmdDb.cpp
 int CmdDb(const Args& args);
 
+// CmdRegex.cpp
+int CmdRegex(const Args& args);
+
 }  // namespace rzcli

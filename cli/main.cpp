@@ -12,6 +12,8 @@ const std::vector<Command>& AllCommands() {
       {"url-encode", "TEXT CHARSET", "URL-encode text (\"utf-8\" exactly, else the GBK code page)",
        CmdUrlEncode},
       {"to-absolute", "LINK BASE", "resolve a link against a base address", CmdToAbsolute},
+      {"regex", "capture|odd|replace|split FLAGS PATTERN SUBJECT [TEMPLATE]",
+       "run a rule pattern (FLAGS in hex, e.g. 0x83); one entry per line", CmdRegex},
       {"expand-list-url", "ITEM [LIMIT]",
        "print the list-page addresses of a stored list item, one a line", CmdExpandListUrl},
       {"jobs", "", "list the sites and jobs of the job index (rebuilt when missing)", CmdJobs},

@@ -1,7 +1,7 @@
 #include "patterns/Regex.h"
 
 #include "Engine.h"
-#include "RegexPause.h"
+#include "foundation/Pause.h"
 
 namespace pcutil {
 namespace {
@@ -174,6 +174,8 @@ std::vector<Piece> ParseTemplate(const std::u16string& t, int groups, bool norma
 
 }  // namespace
 
+// The 1 ms pauses keep long page scans from monopolising a processor; they are also safe
+// points where a suspended worker parks.
 bool RegexCapture(const std::u16string& pattern, const std::u16string& subject, unsigned flags,
                   std::vector<std::u16string>& out) {
   Matcher m(CrLfToLf(pattern), flags);
@@ -181,9 +183,9 @@ bool RegexCapture(const std::u16string& pattern, const std::u16string& subject, 
   m.SetSubject(text);
   int matches = ForEachEntry(m, flags, [&](std::u16string entry) {
     out.push_back(std::move(entry));
-    regex_detail::PauseAfterEntry();
+    PauseMs(1);
   });
-  if (matches == 0) regex_detail::PauseAfterEntry();
+  if (matches == 0) PauseMs(1);
   return matches > 0;
 }
 
