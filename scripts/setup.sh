@@ -12,7 +12,12 @@ PACKAGES=(
   mariadb-server php-cli
   # tests
   python3-pyftpdlib
+  # web UI: JSON of the page bridge; browser tests (chromium driven by playwright-core from
+  # npm) and a CJK font so pages and screenshots show their Chinese texts
+  nlohmann-json3-dev chromium fonts-wqy-microhei
 )
+# Node for the browser tests: Debian's packages unless a node is already installed.
+command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -32,4 +37,12 @@ fi
 # (the program runs its own private instance), so keep it from holding resources.
 if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet mariadb 2>/dev/null; then
   systemctl stop mariadb >/dev/null 2>&1 || true
+fi
+
+# playwright-core for the browser tests, at the version pinned in tests/ui/package-lock.json.
+ui_tests="$(dirname "$0")/../tests/ui"
+if [ ! -f "$ui_tests/node_modules/playwright-core/package.json" ] ||
+   [ "$ui_tests/package-lock.json" -nt "$ui_tests/node_modules/.package-lock.json" ]; then
+  echo "setup: installing the browser test modules"
+  (cd "$ui_tests" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi
