@@ -159,11 +159,9 @@ std::u16string LinkText(const std::u16string& page, size_t pos) {
 }
 
 std::u16string ResolveLink(const std::u16string& link, const std::u16string& base) {
+  // Any "scheme://" address is absolute; pcutil::ToAbsolute knows that too, but an empty
+  // base must not turn it into something else either.
   if (HasScheme(link)) return link;
-  if (StartsWith(link, u"//")) {
-    size_t colon = base.find(u"://");
-    return (colon == npos ? std::u16string(u"http") : base.substr(0, colon)) + u":" + link;
-  }
   return pcutil::ToAbsolute(link, base);
 }
 

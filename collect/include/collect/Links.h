@@ -49,8 +49,8 @@ void ExtractLinks(const std::u16string& page, const std::u16string& base,
 // The text of the anchor whose opening tag ends just before `pos`, tags removed.
 std::u16string LinkText(const std::u16string& page, size_t pos);
 
-// Resolves a link against a base: absolute addresses of any scheme stay, "//host/..." takes
-// the base's scheme, everything else goes through pcutil::ToAbsolute.
+// Resolves a link against a base (pcutil::ToAbsolute): absolute addresses of any scheme stay,
+// "//host/..." takes the base's scheme.
 std::u16string ResolveLink(const std::u16string& link, const std::u16string& base);
 
 // Decodes &quot; &lt; &gt; &amp; and numeric references (&#38; &#x26;) in one pass.
