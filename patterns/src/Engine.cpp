@@ -10,6 +10,9 @@ namespace {
 constexpr uint32_t kMatchLimit = 5'000'000;
 constexpr uint32_t kDepthLimit = 1'000'000;
 constexpr uint32_t kHeapLimitKiB = 256 * 1024;
+// Compiling for the JIT costs about as much as interpreting a couple of thousand
+// characters, so short texts (labels, addresses) are left to the interpreter.
+constexpr std::size_t kJitMinSubject = 2048;
 
 bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -67,10 +70,6 @@ Matcher::Matcher(const std::u16string& pattern, unsigned flags) {
                             &offset, cc.get()));
   if (!code_) throw RegexError(ErrorText(error), error, static_cast<long>(offset));
 
-  // JIT is an optimisation only: when it is missing or refuses the pattern, the
-  // interpreter runs it.
-  pcre2_jit_compile(code_.get(), PCRE2_JIT_COMPLETE);
-
   uint32_t captures = 0;
   pcre2_pattern_info(code_.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
   groups_ = static_cast<int>(captures);
@@ -85,6 +84,12 @@ Matcher::Matcher(const std::u16string& pattern, unsigned flags) {
 void Matcher::SetSubject(const std::u16string& subject) {
   subject_ = &subject;
   matched_ = &WellFormed(subject, scratch_);
+  if (useJit_ && !jitCompiled_ && matched_->size() >= kJitMinSubject) {
+    // JIT is an optimisation only: when it is missing or refuses the pattern, the
+    // interpreter runs it.
+    jitCompiled_ = true;
+    pcre2_jit_compile(code_.get(), PCRE2_JIT_COMPLETE);
+  }
   lastRc_ = 0;
 }
 

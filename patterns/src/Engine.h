@@ -53,6 +53,7 @@ class Matcher {
   std::unique_ptr<pcre2_match_context, MatchContextFree> context_;
   int groups_ = 0;
   bool useJit_ = true;
+  bool jitCompiled_ = false;
   int lastRc_ = 0;
   const std::u16string* subject_ = nullptr;  // the caller's text, returned in results
   const std::u16string* matched_ = nullptr;  // what the engine sees (surrogates repaired)

@@ -100,6 +100,9 @@ class Fuzzer {
   std::u16string Subject() {
     std::u16string s = Join(kSubjectTokens, Below(30));
     if (Below(4) == 0) s = Mutate(s);
+    // Now and then a page-sized text, which the JIT runs rather than the interpreter.
+    if (Below(25) == 0)
+      while (!s.empty() && s.size() < 3000) s += s;
     return s;
   }
   std::u16string Template() { return Join(kTemplateTokens, Below(4)); }
@@ -120,7 +123,7 @@ TEST(RegexFuzz, RandomAndMutatedPatternsNeverCrashOrHang) {
   } noPauses;
   Fuzzer f(20261211);
   int compiled = 0, rejected = 0;
-  for (int i = 0; i < 4000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     const std::u16string pattern = f.Pattern();
     const std::u16string subject = f.Subject();
     const std::u16string replacement = f.Template();

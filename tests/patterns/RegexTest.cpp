@@ -356,12 +356,16 @@ TEST(RegexText, LongSubjectsWithDeepBacktrackingStillMatch) {
 
 TEST(RegexText, RecursionThatOutgrowsTheJitStackStillEnds) {
   // Found by the fuzz test: with empty matches refused, the recursion runs deep enough to
-  // exhaust the JIT's stack at every position.
+  // exhaust the JIT's stack at every position. Long texts are the ones the JIT runs.
   const std::u16string pattern = uR"(|(?R)|\d\s)";
-  std::u16string text = u"\r\n a<中文";
+  std::u16string page;
+  while (page.size() < 5000) page += u"\r\n a<中文";
+  std::u16string text = page;
   RegexReplace(text, pattern, 0xC | Global, u"$0");
-  EXPECT_EQ(text, u"\r\n a<中文");
+  EXPECT_EQ(text, page);
   std::vector<std::u16string> out;
   EXPECT_EQ(RegexSplit(out, u"ab", 0, pattern), 2);
   EXPECT_EQ(out, (std::vector<std::u16string>{u"a", u"b"}));
+  out.clear();
+  EXPECT_EQ(RegexSplit(out, page, 0, pattern), static_cast<int>(page.size()));
 }
