@@ -7,7 +7,7 @@ namespace {
 
 // Limits that turn catastrophic backtracking into an error instead of a hung worker.
 // Ordinary rules over large pages stay far below them.
-constexpr uint32_t kMatchLimit = 5'000'000;
+constexpr uint32_t kMatchLimit = 10'000'000;  // the engine's own default
 constexpr uint32_t kDepthLimit = 1'000'000;
 constexpr uint32_t kHeapLimitKiB = 256 * 1024;
 // Compiling for the JIT costs about as much as interpreting a couple of thousand

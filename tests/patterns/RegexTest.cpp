@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "foundation/Pause.h"
 #include "foundation/Text.h"
 #include "patterns/Regex.h"
 
@@ -368,4 +370,27 @@ TEST(RegexText, RecursionThatOutgrowsTheJitStackStillEnds) {
   EXPECT_EQ(out, (std::vector<std::u16string>{u"a", u"b"}));
   out.clear();
   EXPECT_EQ(RegexSplit(out, page, 0, pattern), static_cast<int>(page.size()));
+}
+
+TEST(RegexText, RunsOnManyThreadsAtOnce) {
+  const int saved = FixedPauseMs();
+  SetFixedPauseMs(0);
+  std::u16string page;
+  for (int i = 0; i < 300; ++i) page += u"<a href='p" + U16(std::to_string(i).c_str()) + u".htm'>x</a>";
+  std::vector<std::thread> threads;
+  std::vector<int> counts(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        std::vector<std::u16string> out;
+        RegexCaptureOdd(uR"(href='(.*?)')", page, 0x83, out);
+        std::u16string text = page;
+        RegexReplace(text, u"<[^>]*>", 0x83, u"");
+        if (out.size() == 300 && out[299] == u"p299.htm" && text == std::u16string(300, u'x'))
+          ++counts[t];
+      }
+    });
+  for (auto& th : threads) th.join();
+  SetFixedPauseMs(saved);
+  EXPECT_EQ(counts, std::vector<int>(4, 20));
 }
