@@ -42,6 +42,9 @@ int CmdFetch(const Args& args);
 // CmdDb.cpp
 int CmdDb(const Args& args);
 
+// CmdRewrite.cpp
+int CmdCombine(const Args& args);
+
 // CmdRegex.cpp
 int CmdRegex(const Args& args);
 

@@ -21,6 +21,11 @@ const std::vector<Command>& AllCommands() {
       {"db", "JOBID [--reset N] [--engine ACCESS|MySql] [--host H] [--port P] [--user U] "
              "[--password P] [--database NAME]",
        "row counts of a job's content database; --reset N runs data operation N (0-7)", CmdDb},
+      {"combine", "JOBID [--count N] [--marks \"。|！|？\"] [--label 内容] [--seed N] [--engine ACCESS|MySql] "
+                  "[--host H] [--port P] [--user U] [--password P] [--database NAME_OR_FILE]",
+       "article combination: shuffle the sentences of one label across groups of N stored items "
+       "(defaults: the settings ArticleNumEx, ArticleSplit, ArticleTag)",
+       CmdCombine},
       {"fetch", "[--headers] URL [CHARSET]",
        "fetch a page as the collector does and print it as UTF-8 (--headers: status and headers "
        "first)",
