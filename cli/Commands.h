@@ -42,6 +42,9 @@ int CmdFetch(const Args& args);
 // CmdDb.cpp
 int CmdDb(const Args& args);
 
+// CmdPublish.cpp
+int CmdPublishTest(const Args& args);
+
 // CmdRewrite.cpp
 int CmdCombine(const Args& args);
 

@@ -21,6 +21,10 @@ const std::vector<Command>& AllCommands() {
       {"db", "JOBID [--reset N] [--engine ACCESS|MySql] [--host H] [--port P] [--user U] "
              "[--password P] [--database NAME]",
        "row counts of a job's content database; --reset N runs data operation N (0-7)", CmdDb},
+      {"publish-test", "JOBID TARGET_INDEX [--title T] [--content C] [--html]",
+       "test-publish one item to a web target of a job (index from 0) and print the answer "
+       "analysis (exit 0 when the site took it)",
+       CmdPublishTest},
       {"combine", "JOBID [--count N] [--marks \"。|！|？\"] [--label 内容] [--seed N] [--engine ACCESS|MySql] "
                   "[--host H] [--port P] [--user U] [--password P] [--database NAME_OR_FILE]",
        "article combination: shuffle the sentences of one label across groups of N stored items "

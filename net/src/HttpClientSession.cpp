@@ -1,5 +1,6 @@
 #include <chrono>
 #include <cstring>
+#include <strings.h>
 
 #include "CurlSupport.h"
 #include "net/Http.h"
@@ -141,12 +142,14 @@ struct CHttpClientSession::Handles {
   char errorText[CURL_ERROR_SIZE] = {};
   // What the last exchange received.
   Bytes headerText;
+  Bytes setCookies;  // Set-Cookie lines of every response of the chain, redirects included
   CAutoBuffer received;
   long status = 0;
   CURLcode result = CURLE_OK;
 
   void ResetExchange() {
     headerText.clear();
+    setCookies.clear();
     received.Clear();
     status = 0;
     result = CURLE_OK;
@@ -158,6 +161,9 @@ struct CHttpClientSession::Handles {
     const size_t n = size * count;
     // Each response of a redirect chain starts with its status line; keep only the last.
     if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) h->headerText.clear();
+    if (n > 11 && strncasecmp(data, "set-cookie:", 11) == 0 &&
+        h->setCookies.size() + n <= kMaxHeaderText * 4)
+      h->setCookies.append(data, n);
     if (h->headerText.size() < kMaxHeaderText)
       h->headerText.append(data, std::min(n, kMaxHeaderText - h->headerText.size()));
     return n;
@@ -261,6 +267,7 @@ int CHttpClientSession::Request(const std::u16string& address, int method, bool 
   try {
     body_.clear();
     headerText_.clear();
+    setCookieText_.clear();
     LastError.clear();
     HttpAddress parsed;
     const bool known = ParseHttpAddress(address, parsed);
@@ -470,6 +477,7 @@ size_t CHttpClientSession::ReadChunk(CAutoBuffer& out) {
 int CHttpClientSession::ReceiveResponse() {
   Handles& h = *handles_;
   StatusCode = static_cast<int32_t>(h.status);
+  setCookieText_ = h.setCookies;
   if (StatusCode > 300) {
     LastError = "HTTP status " + std::to_string(StatusCode);
     return 0;

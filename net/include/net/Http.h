@@ -133,6 +133,9 @@ class CHttpClientSession {
   virtual int Request(const std::u16string& address, int method, bool close);
   virtual const Bytes& Body() const { return body_; }
   virtual const Bytes& HeaderText() const { return headerText_; }
+  // The Set-Cookie header lines of every response of the last request's redirect chain, in
+  // order (the session keeps no cookies itself; callers that need them carry them on).
+  const Bytes& SetCookieText() const { return setCookieText_; }
   virtual std::u16string BodyAsUtf8() const;
 
   // The request primitives `Request` is built from; path is the part after the host.
@@ -193,6 +196,7 @@ class CHttpClientSession {
   std::unique_ptr<Handles> handles_;
   Bytes body_;
   Bytes headerText_;
+  Bytes setCookieText_;
   // The address being requested, as split by `Request`.
   HttpAddress address_;
 };
