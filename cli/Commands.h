@@ -27,6 +27,9 @@ int BadInput(const std::string& message);
 // CmdCollect.cpp
 int CmdExpandListUrl(const Args& args);
 
+// CmdRun.cpp
+int CmdRun(const Args& args);
+
 // CmdText.cpp
 int CmdUrlKey(const Args& args);
 int CmdUrlEncode(const Args& args);

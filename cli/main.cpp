@@ -16,6 +16,11 @@ const std::vector<Command>& AllCommands() {
        "run a rule pattern (FLAGS in hex, e.g. 0x83); one entry per line", CmdRegex},
       {"expand-list-url", "ITEM [LIMIT]",
        "print the list-page addresses of a stored list item, one a line", CmdExpandListUrl},
+      {"run", "JOBID [--steps url,content,publish] [--engine ACCESS|MySql] [--host H] [--port P] "
+              "[--user U] [--password P] [--database NAME_OR_FILE]",
+       "run a job through its steps, printing the log; Ctrl-C stops (exit 0 finished, 1 could "
+       "not start, 130 stopped)",
+       CmdRun},
       {"jobs", "", "list the sites and jobs of the job index (rebuilt when missing)", CmdJobs},
       {"rule", "resave IN OUT", "load a job rule file and write it as Rizede saves it", CmdRule},
       {"db", "JOBID [--reset N] [--engine ACCESS|MySql] [--host H] [--port P] [--user U] "
