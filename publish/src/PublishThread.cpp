@@ -238,6 +238,7 @@ bool CPublishThread::OpenContentDb(const DbSettings& settings, const std::u16str
 bool CPublishThread::Start(const JobRulePtr& job, const DbSettings& contentDb) {
   job_ = job;
   StartMessage.clear();
+  CloseConnections();  // what an earlier run left open
   OpenContentDb(contentDb, job->JobId);
   {
     std::lock_guard guard(queueLock_);
@@ -245,7 +246,6 @@ bool CPublishThread::Start(const JobRulePtr& job, const DbSettings& contentDb) {
     queue_.clear();
     skipIds_.clear();
   }
-  CloseConnections();
   destinations_.clear();
   if (contentDb_) {
     std::lock_guard guard(contentDbLock_);

@@ -68,8 +68,8 @@ FixtureCms::FixtureCms() {
       answer = "发布失败：请先登录";
     else if (!tokens_.count(a.Form["token"]))
       answer = "发布失败：令牌无效";
-    else if (title.empty() || title.find("FAIL") != std::string::npos)
-      answer = "发布失败：标题不能为空";
+    else if (title.find("FAIL") != std::string::npos)
+      answer = "发布失败：标题被拒绝";
     else if (title.find("UNKNOWN") != std::string::npos)
       answer = "已处理";
     else

@@ -8,8 +8,9 @@
 //   GET  /token.php        <input name="token" value="..."> (needs a session; sets "visit").
 //   GET  /broken.php       a page without the token markers.
 //   POST /post.php         records the form and answers "发布成功" when it holds a valid
-//                          session, a current token and a title; "发布失败：..." otherwise; a
-//                          title containing "UNKNOWN" gets a neutral "已处理".
+//                          session and a current token, "发布失败：..." otherwise or when the
+//                          title contains "FAIL"; a title containing "UNKNOWN" gets a neutral
+//                          "已处理".
 // Sessions: a login makes a new one; StoredSession() is valid from the start (for targets
 // that use stored cookies).
 #pragma once
