@@ -148,22 +148,98 @@ KeywordMerge MergeFoundKeywords(std::vector<std::u16string>& list, const ToData&
   for (const auto& candidate : found.Links) {
     if (std::find(list.begin(), list.end(), candidate) != list.end()) {
       merge.LogLines.push_back(Format(u"关键词“%s”重复出现！已被排除！", candidate));
+      merge.Outcomes.push_back(0);
       merge.FailCount += 1;
     } else if (maxKeyword != 0 && static_cast<long long>(list.size()) >= maxKeyword) {
       merge.LogLines.push_back(Format(u"关键词采集达到每次采集相关关键词数量上限%d条！", maxKeyword));
+      merge.Outcomes.push_back(2);
       merge.LimitReached = true;
       break;
     } else if (chineseSources) {
       list.push_back(candidate);
       merge.LogLines.push_back(Format(u"关键词“%s”添加成功！\r\n", candidate));
+      merge.Outcomes.push_back(1);
       merge.OkCount += 1;
     } else {
       merge.LogLines.push_back(
           Format(u"关键词“%s”添加失败（您未选择采集中文源，过滤此关键词）！\r\n", candidate));
+      merge.Outcomes.push_back(0);
       merge.FailCount += 1;
     }
   }
   return merge;
+}
+
+CKeywordStep::~CKeywordStep() {
+  // No more reports, then let a running look-up end while the members are still here.
+  DisconnectAll();
+  Worker.StopAll();
+}
+
+int CKeywordStep::Start(const JobRulePtr& rule, bool saveRule) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    rule_ = rule;
+    saveRule_ = saveRule;
+    list_ = SplitKeywords(rule->KeywordRex.Keywords);
+    counts_ = Counts();
+  }
+  DisconnectAll();
+  Worker.OnKeywords.Connect(this, &CKeywordStep::OnKeywords);
+  Worker.OnAllDone.Connect(this, &CKeywordStep::OnWorkerDone);
+  if (Report) Report(kKeywordStepStart, Snapshot());
+  const int total = Worker.StartKeywords(rule->EnableChinaSrc != 0, rule->EnableEnglishSrc != 0,
+                                         rule->KeywordRex);
+  std::lock_guard<std::mutex> hold(lock_);
+  counts_.TotalCount = total;
+  return total;
+}
+
+CKeywordStep::Counts CKeywordStep::Snapshot() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return counts_;
+}
+
+void CKeywordStep::OnKeywords(ToData& found) {
+  std::vector<std::pair<std::u16string, Counts>> lines;
+  bool limit = false;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    counts_.DoneCount += 1;
+    int maxKeyword = 0;
+    for (char16_t c : rule_->KeywordRex.MaxKeyWord) {
+      if (c < u'0' || c > u'9' || maxKeyword > 100000000) break;
+      maxKeyword = maxKeyword * 10 + (c - u'0');
+    }
+    KeywordMerge merge = MergeFoundKeywords(list_, found, maxKeyword, rule_->EnableChinaSrc != 0);
+    // The counters move with each line, as the runner's report shows them.
+    Counts running = counts_;
+    for (size_t i = 0; i < merge.LogLines.size(); ++i) {
+      if (merge.Outcomes[i] == 1) running.OkCount += 1;
+      if (merge.Outcomes[i] == 0) running.FailCount += 1;
+      lines.emplace_back(merge.LogLines[i], running);
+    }
+    counts_ = running;
+    limit = merge.LimitReached;
+  }
+  if (Report)
+    for (const auto& [line, counts] : lines) Report(line, counts);
+  if (limit) Worker.Stop();
+}
+
+void CKeywordStep::OnWorkerDone() {
+  Counts counts;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    const std::u16string joined = JoinKeywords(list_);
+    if (rule_ && joined != rule_->KeywordRex.Keywords) {
+      rule_->KeywordRex.Keywords = joined;
+      if (saveRule_) SaveJobRule(*rule_);
+    }
+    counts = counts_;
+  }
+  if (Report) Report(Format(kKeywordStepDone, counts.OkCount), counts);
+  if (Finished) Finished();
 }
 
 int FeedKeywordContent(const JobRule& job, const std::function<bool(const std::u16string& urlKey)>& known,

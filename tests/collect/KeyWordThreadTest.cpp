@@ -181,3 +181,80 @@ TEST(KeywordContentFeed, ResultLinksBecomeArticlesOnce) {
   std::atomic<int32_t> running{0};
   EXPECT_EQ(rz::FeedKeywordContent(job, nullptr, [](rz::ListUrlData&) {}, &running), 0);
 }
+
+namespace {
+
+struct StepLog {
+  std::mutex lock;
+  std::vector<std::u16string> lines;
+  std::vector<rz::CKeywordStep::Counts> counts;
+  std::atomic<bool> finished{false};
+  void Attach(rz::CKeywordStep& step) {
+    step.Report = [this](const std::u16string& line, const rz::CKeywordStep::Counts& c) {
+      std::lock_guard<std::mutex> hold(lock);
+      lines.push_back(line);
+      counts.push_back(c);
+    };
+    step.Finished = [this] { finished = true; };
+  }
+  void Wait() {
+    for (int i = 0; i < 1000 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+};
+
+}  // namespace
+
+TEST(KeywordStep, FoundKeywordsAreFilteredLimitedAndSavedInTheJob) {
+  rztest::Sandbox box;
+  pcutil::SetFixedPauseMs(0);
+  rztest::HttpFixture site;
+  WriteSources(box, site);
+  site.Serve("/zh", rztest::Page(Results({"手机价格", "电脑", "手机壳", "手机", "手机报价", "手机膜"}),
+                                 "text/html; charset=utf-8"));
+  site.Serve("/en", rztest::Page(Results({"phone"}), "text/html"));
+
+  auto job = std::make_shared<rz::JobRule>();
+  job->Type = 2;
+  job->JobId = u"kw1";
+  job->KeywordRex.Keywords = U("手机");
+  job->KeywordRex.MustKeyword = U("手机");
+  job->KeywordRex.MaxKeyWord = u"4";
+  ASSERT_TRUE(rz::SaveJobRule(*job));
+
+  rz::CKeywordStep step;
+  StepLog log;
+  log.Attach(step);
+  EXPECT_EQ(step.Start(job), 1);
+  log.Wait();
+  ASSERT_TRUE(log.finished);
+  EXPECT_EQ(log.lines, (std::vector<std::u16string>{
+                           U("当前进入采集关键词步骤..."), U("关键词“手机价格”添加成功！\r\n"),
+                           U("关键词“手机壳”添加成功！\r\n"), U("关键词“手机”重复出现！已被排除！"),
+                           U("关键词“手机报价”添加成功！\r\n"), U("关键词采集达到每次采集相关关键词数量上限4条！"),
+                           U("采集相关关键词完成,总共采集到内容条数为3个！")}));
+  EXPECT_EQ(log.counts.back().OkCount, 3);
+  EXPECT_EQ(log.counts.back().FailCount, 1);
+  EXPECT_EQ(log.counts.back().DoneCount, 2) << "the worker ends after the keyword it is on";
+  EXPECT_EQ(log.counts.back().TotalCount, 1);
+
+  const auto saved = rz::ReadJobRuleFile(rz::JobFilePath(u"kw1"));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->KeywordRex.Keywords, U("手机\r\n手机价格\r\n手机壳\r\n手机报价"));
+  EXPECT_EQ(job->KeywordRex.Keywords, saved->KeywordRex.Keywords);
+
+  // Without the Chinese sources nothing is added and the file keeps its keywords.
+  job->EnableChinaSrc = 0;
+  job->KeywordRex.MustKeyword.clear();
+  job->KeywordRex.MaxKeyWord = u"0";
+  rz::CKeywordStep english;
+  StepLog log2;
+  log2.Attach(english);
+  english.Start(job);
+  log2.Wait();
+  ASSERT_TRUE(log2.finished);
+  EXPECT_EQ(log2.lines[1], U("关键词“phone”添加失败（您未选择采集中文源，过滤此关键词）！\r\n"));
+  EXPECT_EQ(log2.lines.back(), U("采集相关关键词完成,总共采集到内容条数为0个！"));
+  EXPECT_EQ(rz::ReadJobRuleFile(rz::JobFilePath(u"kw1"))->KeywordRex.Keywords,
+            U("手机\r\n手机价格\r\n手机壳\r\n手机报价"));
+  pcutil::SetFixedPauseMs(300);
+}

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,7 @@ class CKeyWordThread : public pcutil::CBaseThread {
 // keyword list, changed in place; every outcome gives one log line.
 struct KeywordMerge {
   std::vector<std::u16string> LogLines;
+  std::vector<int> Outcomes;  // per line: 1 added, 0 refused, 2 the limit
   int OkCount = 0;
   int FailCount = 0;
   bool LimitReached = false;  // the worker is to stop; the remaining candidates are ignored
@@ -74,6 +76,47 @@ KeywordMerge MergeFoundKeywords(std::vector<std::u16string>& list, const ToData&
 int FeedKeywordContent(const JobRule& job, const std::function<bool(const std::u16string& urlKey)>& known,
                        const std::function<void(ListUrlData&)>& emit,
                        const std::atomic<int32_t>* running = nullptr);
+
+// The keyword step of a keyword job as the runner drives it (step code 1481 with Type 2):
+// owns the keyword worker, merges what it finds into the job's Keywords under one lock and,
+// when the list changed, saves the job rule file once the worker has ended. Every report
+// goes through `Report` with the step's counters; `Finished` follows the final line.
+class CKeywordStep : public pcutil::SignalReceiver {
+ public:
+  struct Counts {
+    int TotalCount = 0;
+    int OkCount = 0;
+    int DoneCount = 0;
+    int FailCount = 0;
+  };
+  std::function<void(const std::u16string& logText, const Counts& counts)> Report;
+  std::function<void()> Finished;
+
+  CKeywordStep() = default;
+  ~CKeywordStep() override;
+
+  // Starts the look-ups; returns the number of keywords queued (the step's TotalCount).
+  int Start(const JobRulePtr& rule, bool saveRule = true);
+  // Stop: the worker ends after its current keyword; Finished still follows.
+  void Stop() { Worker.Stop(); }
+  Counts Snapshot();
+
+  CKeyWordThread Worker;
+
+ private:
+  void OnKeywords(ToData& found);
+  void OnWorkerDone();
+
+  std::mutex lock_;
+  JobRulePtr rule_;
+  bool saveRule_ = true;
+  std::vector<std::u16string> list_;
+  Counts counts_;
+};
+
+inline constexpr char16_t kKeywordStepStatus[] = u"运行中-采集关键词";
+inline constexpr char16_t kKeywordStepStart[] = u"当前进入采集关键词步骤...";
+inline constexpr char16_t kKeywordStepDone[] = u"采集相关关键词完成,总共采集到内容条数为%d个！";
 
 // The blog-search host whose result links are cut at "&ad1=".
 inline constexpr char16_t kBlogSearchHost[] = u"blogsearch.baidu.com";
