@@ -466,6 +466,60 @@ TEST_F(RunnerTest, BrokenLabelPatternFailsItsItemsOnly) {
   EXPECT_EQ(Collected(Rows(*rule)), 0);  // left for a run with a mended rule
 }
 
+// Without a rewrite step plugged in, labels with rewrite rules are stored as collected, with
+// one line that says so. A list area pattern that does not compile fails its pages only.
+TEST_F(RunnerTest, MissingRewriteAndBrokenListPattern) {
+  Site site;
+  rz::GlobalSettings().OrigType = 0;
+  auto rule = ArticleJob(site, "no-rewrite", AccessDb(), 1, 2);
+  rz::LabelOriginal cut;
+  cut.Id = u"1007";
+  cut.Param1 = u"3";
+  rule->ContentRex.LabelRex[0].Original = {cut};
+  rz::CKite kite;
+  Reports reports;
+  kite.OnLog.Connect(&reports, &Reports::Log);
+  kite.OnFinished.Connect(&reports, &Reports::Finished);
+  ASSERT_EQ(kite.StartJob(rule), 1);
+  ASSERT_TRUE(reports.WaitFinished()) << reports.All();
+  EXPECT_EQ(reports.Count("伪原创步骤不可用"), 1) << reports.All();
+  auto rows = ByUrl(Rows(*rule));
+  EXPECT_EQ(rows[site.http.Url("/news/1.html")]["标题"], "Title 1");
+
+  // With a rewrite step, its result is stored; a failing one fails the item with the red line.
+  kite.SetRewrite([](rz::ToData& item, const std::vector<rz::LabelRule>&) {
+    if (item.Fields[u"PageUrl"].find(u"/news/4.html") != std::u16string::npos) return false;
+    item.Fields[u"标题"] = u"rewritten";
+    return true;
+  });
+  auto again = ArticleJob(site, "with-rewrite", AccessDb(), 3, 5);
+  again->ContentRex.LabelRex[0].Original = {cut};
+  reports.Clear();
+  ASSERT_EQ(kite.StartJob(again), 1);
+  ASSERT_TRUE(reports.WaitFinished(2)) << reports.All();
+  EXPECT_EQ(reports.Count("采内容--采集内容成功，但伪原创失败,出错的网址：<a href=\"" +
+                          site.http.Url("/news/4.html")),
+            1)
+      << reports.All();
+  rows = ByUrl(Rows(*again));
+  EXPECT_EQ(rows[site.http.Url("/news/3.html")]["标题"], "rewritten");
+  EXPECT_EQ(rows[site.http.Url("/news/4.html")]["已采"], "0");
+
+  auto broken = SiteJob(site, "broken-area", AccessDb());
+  broken->ListUrlRex.CodeBegin = u"<!--list(";
+  broken->IsOriginal = 0;
+  reports.Clear();
+  ASSERT_EQ(kite.StartJob(broken), 1);
+  ASSERT_TRUE(reports.WaitFinished(3)) << reports.All();
+  int red = 0;
+  for (const auto& d : reports.Logs()) {
+    const std::string line = S(d.LogText);
+    red += line.find("color=\"red\"") != std::string::npos && line.find("/list/") != std::string::npos;
+  }
+  EXPECT_EQ(red, 5) << reports.All();  // four broken pages and the missing one
+  EXPECT_TRUE(reports.Has("网址采集完成,成功采集到新网址0个,失败5个")) << reports.All();
+}
+
 // Stop from inside a report during the content step: the run ends after the current units,
 // the written rows are collected, the rest wait for the next run, which completes them.
 TEST_F(RunnerTest, StopKeepsEveryRowOnceAndTheNextRunContinues) {
@@ -592,6 +646,41 @@ TEST_F(RunnerTest, CliRunsTheJobThroughItsSteps) {
   EXPECT_EQ(rztest::RunCli({"--root", root, "run", "no-such-job", "--engine", "ACCESS"}).exitCode, 1);
   EXPECT_EQ(rztest::RunCli({"--root", root, "run", "cli-run", "--steps", "links"}).exitCode, 2);
   EXPECT_EQ(rztest::RunCli({"--root", root, "run"}).exitCode, 2);
+}
+
+// All three steps: the publish step drives the publish worker the cli plugs in (local text
+// files here) and marks what it published.
+TEST_F(RunnerTest, CliPublishesWhatItCollected) {
+  Site site;
+  SaveQuietSettings();
+  auto rule = SiteJob(site, "cli-publish", AccessDb());
+  rule->IsPublish = 1;
+  rule->EnableWebPublish = 0;
+  rule->EnableLocalFile = 1;
+  rule->LocalFilePublish.ModuleName = u"txt";
+  rule->LocalFilePublish.ModuleType = u"LocalFile";
+  rule->LocalFilePublish.LocalPath = U((box_.Root() / "out").string());
+  rule->LocalFilePublish.ContentTmpl = u"<h1>[DB:标题]</h1>[DB:内容]";
+  rule->LocalFilePublish.FileNameTmpl = u"item-[DB:ID]";
+  ASSERT_TRUE(rz::SaveJobRule(*rule));
+  auto r = rztest::RunCli({"--root", box_.Root().string(), "run", "cli-publish", "--engine", "ACCESS"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("当前进入发布内容步骤,找到要发布的内容6条..."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("内容发布完成,总共采集到内容条数为6个,失败内容0个"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("状态：任务完成 进度：6/6 任务结果--成功：6条 失败：0条"), std::string::npos)
+      << r.out;
+  int files = 0;
+  for (const auto& e : fs::directory_iterator(box_.Root() / "out")) files += e.path().extension() == ".txt";
+  EXPECT_EQ(files, 6);
+  int published = 0;
+  for (const auto& row : Rows(*rule)) published += row["已发"] == "1";
+  EXPECT_EQ(published, 6);
+
+  // Published rows are not selected again.
+  r = rztest::RunCli({"--root", box_.Root().string(), "run", "cli-publish", "--steps", "publish",
+                      "--engine", "ACCESS"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("找到要发布的内容0条"), std::string::npos) << r.out;
 }
 
 TEST_F(RunnerTest, CliRunsOnTheDatabaseServer) {
