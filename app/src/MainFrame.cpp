@@ -130,15 +130,16 @@ TabEntry& CChidFrame::AddPage(std::unique_ptr<CRizedeHtmlCtrl> page, const std::
   entry.closable = closable;
   entry.icon = icon;
   entry.page = std::move(page);
+  CRizedeHtmlCtrl* raw = entry.page.get();
   entries_.push_back(std::move(entry));
-  TabEntry& added = entries_.back();
-  host_.OpenPage(*added.page, {{"place", "tab"},
+  host_.OpenPage(*raw, {{"place", "tab"},
                                {"title", Utf16ToUtf8(title)},
                                {"key", Utf16ToUtf8(key)},
                                {"kind", kind},
                                {"closable", closable},
                                {"icon", icon}});
-  return entries_.back();  // OpenPage may have run page code, but entries_ is unchanged
+  // The page's first update may have opened more pages: look it up again.
+  return *FindPageByWindow(raw);
 }
 
 TabEntry* CChidFrame::FindPageByKey(const std::u16string& key, int kind) {

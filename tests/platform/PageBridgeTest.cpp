@@ -344,3 +344,52 @@ TEST_F(Bridge, CommandsToggleStateAndDisabledTreeCommandsDoNotRun) {
   ASSERT_FALSE(hello.empty());
   EXPECT_EQ(hello.back()["v"], kUiBridgeVersion);
 }
+
+TEST_F(Bridge, ModalDialogsFromTheUiThreadAndFromWorkers) {
+  struct Dialog : CRizedeHtmlCtrl {
+    explicit Dialog(CPageHost& h) : CRizedeHtmlCtrl(h) {}
+    void OnInitialUpdate() override { NavigatePage(u"Dlg.html"); }
+    std::vector<EventEntry> EventTable() override {
+      return {{kEventById, kEvClick, u"ok", [this](const CElement&) {
+                 Host().EndDialog(PageId(), 7);
+                 return 1;
+               }}};
+    }
+    long OnWindowMessage(int message, long long) override {
+      if (message == kMsgCloseRequest) Host().EndDialog(PageId(), 2);
+      return 0;
+    }
+  };
+  Connect();
+  std::unique_ptr<Dialog> dialog;
+  loop.Send([&] { dialog = std::make_unique<Dialog>(*host); });
+  const int id = dialog->PageId();
+  // The shell's side, played from another thread while the dialog waits.
+  auto answer = [&](const Json& finish) {
+    return std::thread([&, finish] {
+      for (int i = 0; i < 400 && shell->Sent("page.open").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      shell->Say({{"t", "ready"}, {"page", id}, {"url", "/Html/Dlg.html"}});
+      shell->Say(finish);
+    });
+  };
+
+  // A worker shows the dialog through the UI thread and gets the code it ended with.
+  std::thread shellSide = answer({{"t", "event"}, {"page", id}, {"e", kEvClick}, {"sink", "doc"},
+                                  {"src", {{"id", "ok"}, {"name", ""}, {"tag", "button"}}}});
+  int code = host->RunModal(*dialog, {{"title", "t"}});
+  shellSide.join();
+  EXPECT_EQ(code, 7);
+  auto opened = shell->Sent("page.open");
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0]["place"], "dialog");
+  EXPECT_EQ(shell->Sent("page.close").size(), 1u);
+
+  // On the UI thread the dialog runs a nested loop; the overlay's close button cancels.
+  shell->Clear();
+  shellSide = answer({{"t", "dialog.cancel"}, {"page", id}});
+  loop.Send([&] { code = host->RunModal(*dialog, {{"title", "t"}}); });
+  shellSide.join();
+  EXPECT_EQ(code, 2);
+  loop.Send([&] { dialog.reset(); });
+}

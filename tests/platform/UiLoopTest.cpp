@@ -103,6 +103,8 @@ TEST(UiLoop, IdleHandlerRunsWhenTheQueueDrains) {
   loop.SetIdleHandler([&] { ++idles; });
   loop.Start();
   loop.Send([] {});
-  loop.Send([] {});
+  // The idle call follows the drained queue, after Send has already returned: wait for it.
+  for (int i = 0; i < 500 && idles.load() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_GE(idles.load(), 1);
 }
