@@ -442,6 +442,53 @@ TEST_F(RunnerTest, ContentLimitLabelLoopAndMultiPage) {
   }
 }
 
+// A manual link pattern, numbered further pages and links made absolute.
+TEST_F(RunnerTest, ManualLinksNumberedPagesAndAbsoluteLinks) {
+  Site site;
+  auto Page = [](const std::string& body) { return rztest::Page(body, "text/html; charset=utf-8"); };
+  site.http.Serve("/hand/list.html",
+                  Page("<p><a href=\"show.asp?id=11\">a</a> <a href=\"show.asp?id=12\">b</a></p>"));
+  site.http.Serve("/article_11.html",
+                  Page("<div id=\"body\">Page one <a href=\"rel/x.html\">x</a></div>"));
+  site.http.Serve("/article_11_2.html", Page("<div id=\"body\">Page two</div>"));
+  site.http.Serve("/article_12.html", Page("<div id=\"body\">Only page</div>"));
+
+  auto rule = std::make_shared<rz::JobRule>();
+  rule->JobId = u"by-hand";
+  rule->IsPublish = 0;
+  rule->DbSettings = AccessDb();
+  rule->GatherInterval = 0;
+  rule->ListUrlRex.Urls = {site.Url("/hand/list.html")};
+  rule->ListUrlRex.IsByHand = 1;
+  rule->ListUrlRex.UrlJs = u"show.asp?id=[参数]\"";
+  rule->ListUrlRex.RealUrl = site.Url("/article_[参数1].html");
+  rz::LabelRule body = Label("1", "内容");
+  body.StartStr = u"<div id=\"body\">";
+  body.EndStr = u"</div>";
+  body.LabelLoop = 2;
+  body.ToAbsolute = 1;
+  rule->ContentRex.LabelRex = {body};
+  rz::MultiPageRule& multi = rule->ContentRex.MultiPage;
+  multi.MultiPageType = 1;
+  multi.GatherFormat = u"article_<%id%>.html";
+  multi.UrlFormat = site.Url("/article_<%id%>_<%step%>.html");
+  multi.StartId = u"2";
+  multi.Step = u"1";
+  multi.MustContent = u"<div id=\"body\">";
+
+  rz::CKite kite;
+  Reports reports;
+  kite.OnLog.Connect(&reports, &Reports::Log);
+  kite.OnFinished.Connect(&reports, &Reports::Finished);
+  ASSERT_EQ(kite.StartJob(rule), 1);
+  ASSERT_TRUE(reports.WaitFinished()) << reports.All();
+  auto rows = ByUrl(Rows(*rule));
+  ASSERT_EQ(rows.size(), 2u) << reports.All();
+  EXPECT_EQ(rows[site.http.Url("/article_11.html")]["内容"],
+            "Page one <a href=\"" + site.http.Url("/rel/x.html") + "\">x</a>|||Page two");
+  EXPECT_EQ(rows[site.http.Url("/article_12.html")]["内容"], "Only page");
+}
+
 TEST_F(RunnerTest, BrokenLabelPatternFailsItsItemsOnly) {
   Site site;
   auto rule = ArticleJob(site, "broken-label", AccessDb(), 1, 3);
