@@ -69,6 +69,17 @@ std::u16string DesktopFolder() {
   return WithSlash(folder);
 }
 
+std::u16string DefaultContentTemplate(const std::u16string& format) {
+  if (format == u"csv") return Format(u"%s,%s", u"[DB:标题]", u"[DB:内容]");
+  if (format == u"txt") return u"[DB:内容]";
+  if (format == u"html") {
+    std::u16string text;
+    if (pcutil::ReadTextFile(pcutil::ProgramPath(u"html_tpl.html"), text, pcutil::TextModeDetect) == 0)
+      return text;
+  }
+  return u"";
+}
+
 std::u16string CsvFilePath(const JobRule& job) {
   const std::u16string& path = job.LocalFilePublish.LocalPath;
   const std::u16string folder = path.empty() ? DesktopFolder() : WithSlash(path);

@@ -80,6 +80,9 @@ bool TestDatabaseConnection(const DbSettings& settings, std::u16string& message)
 // The user's desktop folder (XDG desktop folder, else ~/Desktop), created when missing;
 // with a trailing "/".
 std::u16string DesktopFolder();
+// The content template the job editor offers for a format: "csv" "[DB:标题],[DB:内容]",
+// "txt" "[DB:内容]", "html" the text of html_tpl.html in the program folder.
+std::u16string DefaultContentTemplate(const std::u16string& format);
 // The job's CSV file of local publishing.
 std::u16string CsvFilePath(const JobRule& job);
 // Expands the date, time, counter and random-name parts of a file-name template.
