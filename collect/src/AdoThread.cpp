@@ -1,5 +1,6 @@
 #include "collect/AdoThread.h"
 
+#include "collect/KeyWordThread.h"
 #include "foundation/Pause.h"
 #include "foundation/Text.h"
 #include "storage/Conversion.h"
@@ -92,6 +93,19 @@ bool CAdoThread::StartFeeding(int stepCode) {
 
 void CAdoThread::Feed(int stepCode, uint64_t serial) {
   auto running = [&] { return IsRunning.load() && feedSerial_.load() == serial; };
+  if (stepCode == StepKeywordContent) {
+    CloseResult();  // the keyword feed needs no rows of its own
+    if (rule_)
+      FeedKeywordContent(
+          *rule_, [this](const std::u16string& key) { return db_ && db_->CountLink(key) > 0; },
+          [&](ListUrlData& unit) {
+            OnListUrlData.Emit(unit);
+            pcutil::UnitPause();
+          },
+          &IsRunning);
+    if (running()) OnFeedFinished.Emit();
+    return;
+  }
   long count;
   {
     std::lock_guard lock(resultLock_);
@@ -136,6 +150,10 @@ bool CAdoThread::StoreLinkRow(const std::u16string& pageUrl) {
 bool CAdoThread::WriteItem(const ToData& item, int update) {
   if (!db_) return false;
   return update == 1 ? db_->UpdateItem(item.Fields) : db_->InsertItem(item.Fields);
+}
+
+bool CAdoThread::WriteKeywordItem(const ToData& item) {
+  return db_ && db_->InsertKeywordItem(item.Fields);
 }
 
 bool CAdoThread::DeleteItem(const std::u16string& pageUrl) {

@@ -39,6 +39,8 @@ CKite::~CKite() {
   ListUrlThread.IsRunning = 0;
   ContentThread.IsRunning = 0;
   if (publish_) publish_->Stop();
+  // The keyword step reports through this runner: its worker ends before the members go.
+  KeywordStep.Worker.StopAll();
 }
 
 void CKite::SetRewrite(RewriteFn rewrite) { rewrite_ = std::move(rewrite); }
@@ -54,7 +56,7 @@ LogData CKite::Snapshot() {
 
 bool CKite::WorkersBusy() const {
   return AdoThread.ThreadCount() > 0 || ListUrlThread.ThreadCount() > 0 ||
-         ContentThread.ThreadCount() > 0 || (publish_ && publish_->Pool().ThreadCount() > 0);
+         ContentThread.ThreadCount() > 0 || KeywordStep.Worker.ThreadCount() > 0 || (publish_ && publish_->Pool().ThreadCount() > 0);
 }
 
 void CKite::DropConnections() {
@@ -130,8 +132,7 @@ void CKite::NextStep() {
   const JobRule& rule = *rule_;
   if (rule.IsGather && stepCode_ == StepGatherUrl) {
     if (rule.Type == 2)
-      SkipStep(u"<font color=\"red\">关键词采集步骤在此版本中不可用，跳过采集网址步骤</font>",
-               StepKeywordContent);
+      StartKeywordStep();
     else
       StartUrlStep();
     return;
@@ -144,8 +145,7 @@ void CKite::NextStep() {
       return;
     }
     if (stepCode_ == StepKeywordContent) {
-      SkipStep(u"<font color=\"red\">关键词任务的采集内容步骤在此版本中不可用，跳过该步骤</font>",
-               StepPublish);
+      StartKeywordContentStep();
       return;
     }
   }
@@ -314,7 +314,9 @@ void CKite::OnContentItem(ToData& item, int update) {
   if (limit != 0 && RunLog.DoneCount > limit) return;
   RunLog.DoneCount += 1;
   const std::u16string pageUrl = item.Fields[u"PageUrl"];
-  if (item.ResultCode == 1) {
+  if (item.ResultCode == 1 && stepCode_ == StepKeywordContent) {
+    OnKeywordItem(item);
+  } else if (item.ResultCode == 1) {
     if (origType_ == 0 && HasRewriteRules(*rule_)) {
       if (rewrite_) {
         if (!rewrite_(item, rule_->ContentRex.LabelRex)) {
@@ -373,6 +375,113 @@ void CKite::OnContentStepFinished() {
   }
   stepCode_ = StepPublish;
   NextStep();
+}
+
+// ---- keyword jobs ----
+
+void CKite::StartKeywordStep() {
+  const uint64_t serial = ++stepSerial_;
+  {
+    std::lock_guard lock(lock_);
+    RunLog.StatusText = kKeywordStepStatus;
+  }
+  long unused = 0;
+  if (!AdoThread.OpenResult(StepGatherUrl, unused)) {
+    std::lock_guard lock(lock_);
+    RunLog.LogText = Format(kRed, kResultSetError);
+    Emit();
+    stalled_ = 1;
+    return;
+  }
+  KeywordStep.Report = [this, serial](const std::u16string& line, const CKeywordStep::Counts& c) {
+    OnKeywordReport(serial, line, c);
+  };
+  KeywordStep.Finished = [this, serial] { OnKeywordStepFinished(serial); };
+  const int total = KeywordStep.Start(rule_);
+  std::lock_guard lock(lock_);
+  if (stepSerial_.load() == serial) RunLog.TotalCount = total;
+}
+
+void CKite::OnKeywordReport(uint64_t serial, const std::u16string& line,
+                            const CKeywordStep::Counts& counts) {
+  std::lock_guard lock(lock_);
+  if (!IsRunning.load() || stepSerial_.load() != serial) return;
+  RunLog.TotalCount = counts.TotalCount;
+  RunLog.OkCount = counts.OkCount;
+  RunLog.DoneCount = counts.DoneCount;
+  RunLog.FailCount = counts.FailCount;
+  RunLog.LogText = line;
+  Emit();
+}
+
+void CKite::OnKeywordStepFinished(uint64_t serial) {
+  if (!IsRunning.load() || stepSerial_.load() != serial) return;
+  DropConnections();
+  ConnectLogForwarding();
+  AdoThread.CloseResult();
+  stepCode_ = StepKeywordContent;
+  NextStep();
+}
+
+void CKite::StartKeywordContentStep() {
+  const uint64_t serial = ++stepSerial_;
+  {
+    std::lock_guard lock(lock_);
+    RunLog.TotalCount = RunLog.OkCount = RunLog.DoneCount = RunLog.FailCount =
+        RunLog.RepeatCount = 0;
+    RunLog.StatusText = u"运行中-采集内容";
+    RunLog.LogText = u"当前进入采集内容步骤,正在采集自动匹配的内容...";
+    Emit();
+  }
+  AdoThread.OnFeedFinished.Connect(&ContentThread, &CContentThread::SetInputDone);
+  AdoThread.OnListUrlData.Connect(&ContentThread, &CContentThread::Enqueue);
+  ContentThread.OnAllDone.Connect(this, &CKite::OnContentStepFinished);
+  ContentThread.OnItem.Connect(this, &CKite::OnContentItem);
+  long unused = 0;
+  if (!AdoThread.OpenResult(StepKeywordContent, unused)) {
+    std::lock_guard lock(lock_);
+    RunLog.LogText = Format(kRed, kResultSetError);
+    Emit();
+    stalled_ = 1;
+    return;
+  }
+  ContentThread.StartContent(rule_->ContentRex, rule_->GatherInterval, rule_->JobId,
+                             rule_->DbSettings);
+  if (stepSerial_.load() != serial || stepCode_ != StepKeywordContent || !IsRunning.load())
+    return;
+  AdoThread.StartFeeding(StepKeywordContent);
+}
+
+// A keyword job's article: stored once by its link key, rewritten, then inserted as a new row.
+void CKite::OnKeywordItem(ToData& item) {
+  const std::u16string pageUrl = item.Fields[u"PageUrl"];
+  const std::u16string title = item.Fields[u"标题"];
+  if (!AdoThread.StoreLinkKey(pcutil::UrlKey(pageUrl))) {
+    RunLog.RepeatCount += 1;
+    RunLog.LogText = Format(Message(u"LogDownloadListRepeat"), pageUrl);
+    return;
+  }
+  if (origType_ == 0 && HasRewriteRules(*rule_) && rewrite_ &&
+      !rewrite_(item, rule_->ContentRex.LabelRex)) {
+    RunLog.LogText = Format(
+        u"<font color=\"red\">采内容--采集内容成功，但伪原创失败,出错的网址：<a href=\"%s\" "
+        u"target=\"_blank\">%s</a></font>",
+        pageUrl, title);
+    RunLog.FailCount += 1;
+    return;
+  }
+  item.Fields[u"已采"] = u"1";
+  if (AdoThread.WriteKeywordItem(item)) {
+    RunLog.LogText = Format(u"采内容--成功采集内容<a href=\"%s\" target=\"_blank\">%s</a>",
+                            pageUrl, title);
+    RunLog.OkCount += 1;
+  } else {
+    RunLog.LogText = Format(
+        u"<font color=\"red\">采内容--采集内容错误,错误位置：插入数据库出错<a href=\"%s\" "
+        u"target=\"_blank\">%s</a></font>",
+        pageUrl, title);
+    RunLog.FailCount += 1;
+  }
 }
 
 // ---- publish step ----
@@ -462,6 +571,7 @@ void CKite::PauseJob() {
   AdoThread.SuspendAll();
   ListUrlThread.SuspendAll();
   ContentThread.SuspendAll();
+  KeywordStep.Worker.SuspendAll();
   if (publish_) publish_->Pool().SuspendAll();
   OnStateChanged.Emit();
 }
@@ -471,6 +581,7 @@ void CKite::ResumeJob() {
   AdoThread.ResumeAll();
   ListUrlThread.ResumeAll();
   ContentThread.ResumeAll();
+  KeywordStep.Worker.ResumeAll();
   if (publish_) publish_->Pool().ResumeAll();
   OnStateChanged.Emit();
 }
@@ -481,6 +592,7 @@ void CKite::StopJob() {
   AdoThread.IsRunning = 0;
   ListUrlThread.IsRunning = 0;
   ContentThread.IsRunning = 0;
+  KeywordStep.Stop();
   if (publish_) publish_->Stop();
   IsRunning = 0;
   ++stepSerial_;
@@ -488,6 +600,7 @@ void CKite::StopJob() {
   AdoThread.ResumeAll();
   ListUrlThread.ResumeAll();
   ContentThread.ResumeAll();
+  KeywordStep.Worker.ResumeAll();
   if (publish_) publish_->Pool().ResumeAll();
   AdoThread.CloseResult();
   OnStateChanged.Emit();

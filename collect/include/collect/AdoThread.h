@@ -42,7 +42,8 @@ class CAdoThread : public pcutil::CBaseThread {
   // rows (PublishMaxCount, PublishOrder). `count` gets the record count.
   bool OpenResult(int stepCode, long& count);
   void CloseResult();
-  // Starts the feeding thread for the open result set (1482, 1485).
+  // Starts the feeding thread for the open result set (1482, 1485); for 1484 the feed builds
+  // the article addresses from the job's keywords instead.
   bool StartFeeding(int stepCode);
 
   // Link step: stores a link key; true for a new link, false for a known one (or a failed
@@ -52,6 +53,8 @@ class CAdoThread : public pcutil::CBaseThread {
   bool StoreLinkRow(const std::u16string& pageUrl);
   // Content step: the row of a collected item (update 1: its stored row by ID, else a new row).
   bool WriteItem(const ToData& item, int update);
+  // Keyword content step: a new row from the item's fields.
+  bool WriteKeywordItem(const ToData& item);
   bool DeleteItem(const std::u16string& pageUrl);
   // Publish step: sets 已发 of the row.
   bool MarkPublished(const std::u16string& id);

@@ -17,6 +17,7 @@
 
 #include "collect/AdoThread.h"
 #include "collect/ContentThread.h"
+#include "collect/KeyWordThread.h"
 #include "collect/ListUrlThread.h"
 #include "collect/PublishStep.h"
 #include "collect/WorkData.h"
@@ -65,6 +66,7 @@ class CKite : public pcutil::SignalReceiver {
   CAdoThread AdoThread;
   CListUrlThread ListUrlThread;
   CContentThread ContentThread;
+  CKeywordStep KeywordStep;  // keyword jobs (Type 2): the keyword step
 
  private:
   void DropConnections();
@@ -79,7 +81,13 @@ class CKite : public pcutil::SignalReceiver {
   void OnRepeatLimitStop();
   void OnLinkStepFinished();
 
+  void StartKeywordStep();
+  void OnKeywordReport(uint64_t serial, const std::u16string& line, const CKeywordStep::Counts& counts);
+  void OnKeywordStepFinished(uint64_t serial);
+
   void StartContentStep();
+  void StartKeywordContentStep();
+  void OnKeywordItem(ToData& item);
   void OnContentItem(ToData& item, int update);
   void OnContentStepFinished();
 
