@@ -749,6 +749,61 @@ TEST_F(RunnerTest, CliRunsOnTheDatabaseServer) {
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
 }
 
+// Runs rizede-cli, sends SIGINT `interrupts` times once `trigger` was printed, returns the
+// exit status and the output.
+std::pair<int, std::string> InterruptCli(const std::string& root, const std::string& jobId,
+                                         const std::string& trigger, int interrupts) {
+  int out[2];
+  if (pipe(out) != 0) return {-1, ""};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    execl(RZ_CLI_PATH, RZ_CLI_PATH, "--root", root.c_str(), "run", jobId.c_str(), "--engine",
+          "ACCESS", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  bool signalled = false;
+  char buf[4096];
+  ssize_t got;
+  while ((got = read(out[0], buf, sizeof buf)) > 0) {
+    text.append(buf, static_cast<size_t>(got));
+    if (!signalled && text.find(trigger) != std::string::npos) {
+      signalled = true;
+      for (int i = 0; i < interrupts; ++i) {
+        kill(pid, SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    }
+  }
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!signalled) return {-1, text};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+// A second Ctrl-C does not wait for the workers.
+TEST_F(RunnerTest, CliSecondInterruptExitsAtOnce) {
+  Site site;
+  SaveQuietSettings();
+  for (int n = 1; n <= 3; ++n)
+    site.http.Handle("/stuck/" + std::to_string(n) + ".html",
+                     [n](const httplib::Request&, httplib::Response& res) {
+                       std::this_thread::sleep_for(std::chrono::seconds(3));
+                       res.set_content(Article(n), "text/html; charset=utf-8");
+                     });
+  auto rule = ArticleJob(site, "cli-exit", AccessDb(), 1, 3, "stuck");
+  rule->ContentRex.ThreadCount = 1;
+  ASSERT_TRUE(rz::SaveJobRule(*rule));
+  auto [code, text] = InterruptCli(box_.Root().string(), "cli-exit", "当前进入采集内容步骤", 2);
+  EXPECT_EQ(code, 130) << text;
+  EXPECT_EQ(text.find("采内容--成功采集内容"), std::string::npos) << text;
+  EXPECT_NE(text.find("当前任务：cli-exit "), std::string::npos) << text;
+}
+
 // Ctrl-C stops the run cleanly: exit 130 with the summary, no row lost or doubled.
 TEST_F(RunnerTest, CliInterruptStopsTheRun) {
   Site site;
@@ -762,36 +817,8 @@ TEST_F(RunnerTest, CliInterruptStopsTheRun) {
                      });
   auto rule = ArticleJob(site, "cli-stop", AccessDb(), 1, 40, "slow");
   ASSERT_TRUE(rz::SaveJobRule(*rule));
-
-  const std::string root = box_.Root().string();
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    execl(RZ_CLI_PATH, RZ_CLI_PATH, "--root", root.c_str(), "run", "cli-stop", "--engine",
-          "ACCESS", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string text;
-  bool signalled = false;
-  char buf[4096];
-  ssize_t got;
-  while ((got = read(out[0], buf, sizeof buf)) > 0) {
-    text.append(buf, static_cast<size_t>(got));
-    if (!signalled && text.find("采内容--成功采集内容") != std::string::npos) {
-      kill(pid, SIGINT);
-      signalled = true;
-    }
-  }
-  close(out[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(signalled) << text;
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130) << text;
+  auto [code, text] = InterruptCli(box_.Root().string(), "cli-stop", "采内容--成功采集内容", 1);
+  EXPECT_EQ(code, 130) << text;
   EXPECT_NE(text.find("当前任务：cli-stop "), std::string::npos) << text;
   EXPECT_EQ(text.find("任务完成\n"), std::string::npos) << text;
   const auto rows = Rows(*rule);
