@@ -19,8 +19,8 @@
 #include "store/Settings.h"
 #include "store/Sites.h"
 
-#if __has_include("publish/PublishThread.h")
-#include "publish/PublishThread.h"
+#if __has_include("publish/RunnerStep.h")
+#include "publish/RunnerStep.h"
 #define RZ_RUN_HAS_PUBLISH 1
 #endif
 
@@ -56,45 +56,6 @@ std::string PlainLine(const std::u16string& html) {
     if (c == u'\r' || c == u'\n') c = u' ';
   return (red ? "! " : "") + Utf16ToUtf8(text);
 }
-
-#ifdef RZ_RUN_HAS_PUBLISH
-// The publish worker behind the runner's publish step.
-class PublishStep : public rz::CPublishStep {
- public:
-  pcutil::CBaseThread& Pool() override { return worker_; }
-  void BeforeSelect(rz::ContentDatabase& db, const rz::JobRule& job) override {
-    rz::ReplayPublishJournal(db, job.JobId);
-  }
-  bool Start(const rz::JobRulePtr& job, const rz::DbSettings& contentDb,
-             std::u16string& message) override {
-    jobId_ = job->JobId;
-    tally_ = rz::PublishTally();
-    worker_.DisconnectAll();
-    worker_.OnResult.Connect(this, &PublishStep::Relay);
-    worker_.OnAllDone.Connect(this, &PublishStep::Done);
-    const bool started = worker_.Start(job, contentDb);
-    message = worker_.StartMessage;
-    return started;
-  }
-  void PushItem(rz::ToData& item) override { worker_.AddItem(item); }
-  void InputFinished() override { worker_.InputFinished(); }
-  void Stop() override { worker_.Stop(); }
-  bool Record(rz::ToData& item, rz::ContentDatabase* db, rz::LogData& log) override {
-    return rz::RecordPublishResult(item, db, jobId_, tally_, log);
-  }
-
- private:
-  void Relay(const rz::ToData& item) {
-    rz::ToData copy = item;
-    OnPublished.Emit(copy);
-  }
-  void Done() { OnStepDone.Emit(); }
-
-  rz::CPublishThread worker_;
-  std::u16string jobId_;
-  rz::PublishTally tally_;
-};
-#endif
 
 class RunPrinter : public pcutil::SignalReceiver {
  public:
@@ -234,7 +195,7 @@ int CmdRun(const Args& args) {
     });
 #endif
 #ifdef RZ_RUN_HAS_PUBLISH
-    kite.SetPublishWorker(std::make_unique<PublishStep>());
+    kite.SetPublishWorker(std::make_unique<rz::CPublishRunnerStep>());
 #endif
     kite.OnLog.Connect(&printer, &RunPrinter::Log);
     kite.OnFinished.Connect(&printer, &RunPrinter::Finished);
