@@ -31,10 +31,15 @@ DbSettings TargetDbSettings(const PublishTarget& target, const DbSettings& conte
 }
 
 bool TestDatabaseConnection(const DbSettings& settings, std::u16string& message) {
+  if (settings.Type != u"MySql" && settings.Type != u"ACCESS") {
+    message = Format(u"%s（%s）", CAdo::kBadEngineMessage, settings.Type);
+    return false;
+  }
   CAdo c;
   c.SetType(settings.Type);
   if (!c.Open(settings)) {
     message = c.ErrorText();
+    if (message.empty()) message = u"连接数据库失败";
     return false;
   }
   c.Close();

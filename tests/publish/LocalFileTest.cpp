@@ -14,6 +14,7 @@
 #include "Sandbox.h"
 #include "foundation/Text.h"
 #include "publish/Destinations.h"
+#include "publish/ModuleFiles.h"
 #include "publish/PublishThread.h"
 #include "storage/ContentDatabase.h"
 #include "store/JobRule.h"
@@ -321,6 +322,42 @@ TEST(PublishCli, PublishTestPrintsTheAnalysis) {
   EXPECT_EQ(rc, 2) << out;
   std::tie(rc, out) = run("publish-test nojob 0");
   EXPECT_EQ(rc, 1) << out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModuleRename, NewFileBeforeOldOneGoes) {
+  rztest::Sandbox sandbox;
+  rz::PublishModule m = rztest::CmsModule(u"old");
+  ASSERT_TRUE(rz::SaveModule(rz::kModuleFolderPost, m));
+  ASSERT_TRUE(rz::LoadModule(rz::kModuleFolderPost, u"old"));
+  m.Name = u"new";
+  ASSERT_TRUE(rz::SaveRenamedModule(rz::kModuleFolderPost, u"old", m));
+  EXPECT_FALSE(rz::LoadModule(rz::kModuleFolderPost, u"old"));
+  ASSERT_TRUE(rz::LoadModule(rz::kModuleFolderPost, u"new"));
+  // A save that cannot be written keeps the old module.
+  m.Name = u"";
+  EXPECT_FALSE(rz::SaveRenamedModule(rz::kModuleFolderPost, u"new", m));
+  EXPECT_TRUE(rz::LoadModule(rz::kModuleFolderPost, u"new"));
+}
+
+TEST(DatabaseConnection, TestButtonMessages) {
+  rztest::Sandbox sandbox;
+  rztest::TempDir dir;
+  std::u16string message;
+  rz::DbSettings ok = rztest::MariaDb::Settings();
+  EXPECT_TRUE(rz::TestDatabaseConnection(ok, message));
+  EXPECT_EQ(U8(message), "数据库连接成功!");
+  rz::DbSettings bad = ok;
+  bad.Port = pcutil::Format(u"%d", rztest::MariaDb::FreePort());
+  EXPECT_FALSE(rz::TestDatabaseConnection(bad, message));
+  EXPECT_FALSE(message.empty());
+  rz::DbSettings other;
+  other.Type = u"SQL Server";
+  EXPECT_FALSE(rz::TestDatabaseConnection(other, message));
+  EXPECT_FALSE(message.empty());
 }
 
 }  // namespace
