@@ -730,6 +730,25 @@ TEST_F(RunnerTest, CliPublishesWhatItCollected) {
   EXPECT_NE(r.out.find("找到要发布的内容0条"), std::string::npos) << r.out;
 }
 
+// The collector's rewrite step runs before an item is stored (OrigType 0).
+TEST_F(RunnerTest, CliRewritesBeforeStoring) {
+  Site site;
+  SaveQuietSettings();
+  auto rule = ArticleJob(site, "cli-rewrite", AccessDb(), 1, 2);
+  rz::LabelOriginal cut;  // keep the first five characters
+  cut.Id = u"1007";
+  cut.Param1 = u"5";
+  rule->ContentRex.LabelRex[0].Original = {cut};
+  ASSERT_TRUE(rz::SaveJobRule(*rule));
+  auto r = rztest::RunCli({"--root", box_.Root().string(), "run", "cli-rewrite", "--engine", "ACCESS"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("伪原创步骤不可用"), std::string::npos) << r.out;
+  const auto rows = Rows(*rule);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["标题"], "Title");
+  EXPECT_EQ(Collected(rows), 2);
+}
+
 TEST_F(RunnerTest, CliRunsOnTheDatabaseServer) {
   Site site;
   SaveQuietSettings();
