@@ -489,6 +489,34 @@ TEST_F(RunnerTest, ManualLinksNumberedPagesAndAbsoluteLinks) {
   EXPECT_EQ(rows[site.http.Url("/article_12.html")]["内容"], "Only page");
 }
 
+// A file name format that climbs out of the folder still saves below the job's folder.
+TEST_F(RunnerTest, DownloadedFilesStayInTheirFolder) {
+  Site site;
+  auto rule = SiteJob(site, "escape", AccessDb());
+  rule->ListUrlRex.Deep = 0;
+  rule->ListUrlRex.Urls = {site.Url("/news/1.html")};
+  rule->ContentRex.LabelRex[2].SaveFileFormat = u"../../../../outside-[原文件名]";
+  rz::CKite kite;
+  Reports reports;
+  kite.OnLog.Connect(&reports, &Reports::Log);
+  kite.OnFinished.Connect(&reports, &Reports::Finished);
+  ASSERT_EQ(kite.StartJob(rule), 1);
+  ASSERT_TRUE(reports.WaitFinished()) << reports.All();
+  const fs::path jobFolder = box_ / "DB" / "escape";
+  int inside = 0;
+  for (const auto& e : fs::recursive_directory_iterator(box_.Root())) {
+    if (e.path().filename().string().find("outside-pic") == std::string::npos) continue;
+    const std::string path = e.path().string();
+    EXPECT_EQ(path.rfind(jobFolder.string(), 0), 0u) << path;
+    ++inside;
+  }
+  EXPECT_EQ(inside, 1);
+  EXPECT_FALSE(fs::exists(box_.Root().parent_path() / "outside-pic.jpg"));
+  const auto rows = Rows(*rule);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["内容"].find(".."), std::string::npos) << rows[0]["内容"];
+}
+
 TEST_F(RunnerTest, BrokenLabelPatternFailsItsItemsOnly) {
   Site site;
   auto rule = ArticleJob(site, "broken-label", AccessDb(), 1, 3);
