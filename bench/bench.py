@@ -136,9 +136,22 @@ class Bench:
             self.nginx_root = None
 
     def requests_served(self):
-        out = subprocess.run(["bash", os.path.join(HERE, "nginx.sh"), "requests",
-                              str(self.web_port)], capture_output=True, text=True).stdout
-        return int(out.strip())
+        """(connections accepted, requests served) so far, from nginx's status counters."""
+        out = subprocess.run(["curl", "-fs", "http://127.0.0.1:%d/nginx_status" % self.web_port],
+                             capture_output=True, text=True).stdout
+        accepts, _, requests = out.splitlines()[2].split()
+        return int(accepts), int(requests)
+
+    def statements(self):
+        """Client round trips the server has answered: statements plus pings and the like."""
+        out = self.sql("SHOW GLOBAL STATUS WHERE Variable_name IN "
+                       "('Questions', 'Com_admin_commands')")
+        return sum(int(line.split()[1]) for line in out.splitlines())
+
+    def statement_overhead(self):
+        """What one statements() call adds to the counters itself."""
+        a = self.statements()
+        return self.statements() - a
 
     def cleanup(self):
         if self.child and self.child.poll() is None:
@@ -200,8 +213,9 @@ class Bench:
         prefix = PREFIX[tool]
         if prefix:
             self.fresh_tables(prefix, create=tool != "rizede")
-        before_req = self.requests_served()
+        before_conn, before_req = self.requests_served()
         before_db = self.db_cpu()
+        before_sql = self.statements()
         with open(logname, "w") as out:
             t0 = time.monotonic()
             self.child = subprocess.Popen(self.command(tool, lists), stdout=out,
@@ -211,7 +225,10 @@ class Bench:
             self.child.returncode = os.waitstatus_to_exitcode(status)
         # Rizede's last statements may still be in the server; let them land before counting.
         db_cpu = self.db_cpu() - before_db
-        fetches = self.requests_served() - before_req - 1  # less our own status request
+        after_conn, after_req = self.requests_served()
+        fetches = after_req - before_req - 1  # less our own status request
+        conns = after_conn - before_conn - 1
+        stmts = self.statements() - before_sql - self.overhead
         pages = lists + len(expected)
         problems = []
         if self.child.returncode != 0:
@@ -231,7 +248,9 @@ class Bench:
         return {"tool": tool, "pages": pages, "wall": wall, "pps": pages / wall,
                 "cpu_1k": cpu * 1000 / pages, "db_1k": (db_cpu if prefix else 0) * 1000 / pages,
                 "rss_mib": ru.ru_maxrss / 1024, "ok": not problems, "problems": problems,
-                "body_mismatches": bodies, "load": os.getloadavg()[0]}
+                "body_mismatches": bodies, "load": os.getloadavg()[0],
+                "http_connections": conns, "statements_per_article":
+                    (stmts if prefix else 0) / len(expected)}
 
     # ---- a size --------------------------------------------------------------------------
     def fixture(self, size):
@@ -259,6 +278,7 @@ class Bench:
 
     def size(self, size, tools):
         root, lists, expected = self.fixture(size)
+        self.overhead = self.statement_overhead()
         self.start_nginx(root)
         self.write_job(lists)
         result = {"size": size, "lists": lists, "runs": {t: [] for t in tools},
@@ -270,8 +290,10 @@ class Bench:
                 r = self.run_one(tool, lists, expected,
                                  os.path.join(self.work, "%s-%d-%d.log" % (tool, size, i)))
                 tag = "warm-up" if i == 0 else "run %d" % i
-                log("  %-8s %-7s %7.0f pages/s  cpu %.3f s/1k  db %.3f s/1k  rss %5.1f MiB  %s" %
+                log("  %-8s %-7s %7.0f pages/s  cpu %.3f s/1k  db %.3f s/1k  rss %5.1f MiB  "
+                    "conns %d  db round trips/article %.1f  %s" %
                     (tool, tag, r["pps"], r["cpu_1k"], r["db_1k"], r["rss_mib"],
+                     r["http_connections"], r["statements_per_article"],
                      "ok" if r["ok"] else "FAILED: " + "; ".join(r["problems"])))
                 if i > 0:
                     result["runs"][tool].append(r)
@@ -283,11 +305,11 @@ class Bench:
         self.start_nginx(root)
         self.write_job(lists)
         self.fresh_tables(PREFIX["rizede"], create=False)
-        data = os.path.join(self.work, "perf.data")
-        subprocess.run(["perf", "record", "-F", "999", "-g", "-o", data, "--"] +
+        data = os.path.join(OUT, "perf-%d.data" % size)
+        subprocess.run(["perf", "record", "-F", "4999", "--call-graph", "dwarf,16384", "-o", data, "--"] +
                        self.command("rizede", lists), stdout=subprocess.DEVNULL, check=True)
         report = subprocess.run(["perf", "report", "-i", data, "--stdio", "--no-children",
-                                 "--percent-limit", "1", "-g", "none", "--sort", "dso,symbol"],
+                                 "--percent-limit", "0.7", "-g", "none", "--sort", "dso,symbol", "--width", "160"],
                                 capture_output=True, text=True).stdout
         path = os.path.join(OUT, "profile-%d.txt" % size)
         with open(path, "w") as f:
@@ -306,7 +328,7 @@ def medians(runs):
     return m
 
 
-def table(results):
+def table(results, tag):
     lines = ["| articles | tool | runs ok | pages/s | tool CPU-s / 1k pages | MariaDB CPU-s / 1k "
              "pages | total CPU-s / 1k | peak RSS MiB |",
              "|---|---|---|---|---|---|---|---|"]
@@ -333,17 +355,17 @@ def table(results):
         if rz and bd:
             parts.append("bare limit with storage / Rizede pages/s %.1f×" % (bd["pps"] / rz["pps"]))
         lines.append("- " + "; ".join(parts))
-    growth = growth_line()
+    growth = growth_line(tag)
     if growth:
         lines.append("- " + growth)
     return "\n".join(lines)
 
 
-def growth_line():
+def growth_line(tag):
     """CPU per 1,000 pages (tool + MariaDB) at 10k articles against 1k, from the saved results."""
     saved = {}
     for size in (1000, 10000):
-        path = os.path.join(OUT, "results-%d.json" % size)
+        path = os.path.join(OUT, "results-%d%s.json" % (size, tag))
         if os.path.exists(path):
             with open(path) as f:
                 saved[size] = json.load(f)
@@ -375,6 +397,7 @@ def main():
     os.makedirs(work, exist_ok=True)
     os.makedirs(OUT, exist_ok=True)
     bench = Bench(work, args.runs, args.flush)
+    tag = "" if args.flush is None else "-flush%d" % args.flush
 
     def stop(signum, _frame):
         raise SystemExit(128 + signum)
@@ -391,13 +414,14 @@ def main():
         for size in sizes:
             res = bench.size(size, tools)
             results.append(res)
-            with open(os.path.join(OUT, "results-%d.json" % size), "w") as f:
+            with open(os.path.join(OUT, "results-%d%s.json" % (size, tag)), "w") as f:
                 json.dump(res, f, indent=1)
-        text = table(results)
-        print("\n%s, %d cores, %s\n" % (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
-                                         os.cpu_count(), os.uname().release))
+        text = table(results, tag)
+        print("\n%s, %d cores, %s, innodb_flush_log_at_trx_commit %s\n" %
+              (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
+               os.uname().release, "1 (launcher)" if args.flush is None else args.flush))
         print(text)
-        with open(os.path.join(OUT, "table.md"), "w") as f:
+        with open(os.path.join(OUT, "table%s.md" % tag), "w") as f:
             f.write(text + "\n")
         return 0
     finally:
