@@ -157,16 +157,6 @@ void CKite::NextStep() {
   FinishJob();
 }
 
-void CKite::SkipStep(const std::u16string& line, int nextCode) {
-  {
-    std::lock_guard lock(lock_);
-    RunLog.LogText = line;
-    Emit();
-  }
-  stepCode_ = nextCode;
-  NextStep();
-}
-
 void CKite::FinishJob() {
   {
     std::lock_guard lock(lock_);

@@ -78,7 +78,6 @@ class CKite : public pcutil::SignalReceiver {
 
   void StartUrlStep();
   void OnListPage(ToData& page);
-  void OnRepeatLimitStop();
   void OnLinkStepFinished();
 
   void StartKeywordStep();
@@ -94,7 +93,6 @@ class CKite : public pcutil::SignalReceiver {
   void StartPublishStep();
   void OnPublishItem(ToData& item);
   void OnPublishStepFinished();
-  void SkipStep(const std::u16string& line, int nextCode);
 
   std::recursive_mutex lock_;  // RunLog and the counting of results
   LogData RunLog;
