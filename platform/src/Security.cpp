@@ -83,17 +83,19 @@ std::string QueryValue(const std::string& query, const std::string& name) {
   return {};
 }
 
-std::string ValidateToken(const std::string& expected, const std::string& cookieHeader,
-                          const std::string& queryString) {
+std::string TokenCookieName(int port) { return "rz_token_" + std::to_string(port); }
+
+std::string ValidateToken(const std::string& expected, const std::string& cookieName,
+                          const std::string& cookieHeader, const std::string& queryString) {
   if (expected.empty()) return "no token issued";
   for (const std::string& given :
-       {CookieValue(cookieHeader, "rz_token"), QueryValue(queryString, "token")}) {
+       {CookieValue(cookieHeader, cookieName), QueryValue(queryString, "token")}) {
     // Constant-time comparison: the token must not leak through response timing.
     if (given.size() == expected.size() &&
         CRYPTO_memcmp(given.data(), expected.data(), given.size()) == 0)
       return {};
   }
-  if (CookieValue(cookieHeader, "rz_token").empty() && QueryValue(queryString, "token").empty())
+  if (CookieValue(cookieHeader, cookieName).empty() && QueryValue(queryString, "token").empty())
     return "no access token";
   return "wrong access token";
 }

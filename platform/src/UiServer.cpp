@@ -178,14 +178,14 @@ int CUiServer::HandleRequest(mg_connection* conn) {
   const std::string path = ri->local_uri_raw ? ri->local_uri_raw : "";
   const std::string cookie = Header(conn, "Cookie");
 
-  reason = ValidateToken(token_, cookie, query);
+  reason = ValidateToken(token_, TokenCookieName(port_), cookie, query);
   if (!reason.empty()) return Refuse(conn, 401, "ValidateToken", reason, peer), 401;
   if (method != "GET" && method != "HEAD")
     return Refuse(conn, 405, "ValidateMethod", "method " + method + " not served", peer), 405;
 
   if (path == "/") {
     // The entry point: the token moves into a cookie so page addresses carry none.
-    std::string headers = "Set-Cookie: rz_token=" + token_ +
+    std::string headers = "Set-Cookie: " + TokenCookieName(port_) + "=" + token_ +
                           "; HttpOnly; SameSite=Strict; Path=/\r\nLocation: /Html/Shell.html\r\n";
     mg_printf(conn,
               "HTTP/1.1 302 Found\r\nContent-Length: 0\r\n%s%sConnection: close\r\n\r\n",
@@ -237,7 +237,8 @@ int CUiServer::HandleWsConnect(const mg_connection* conn) {
   // attempt to drive the UI.
   reason = ValidateOrigin(hasOrigin, origin, host, true);
   if (!reason.empty()) return Refuse(nullptr, 403, "ValidateOrigin", reason, peer), 1;
-  reason = ValidateToken(token_, Header(conn, "Cookie"), ri->query_string ? ri->query_string : "");
+  reason = ValidateToken(token_, TokenCookieName(port_), Header(conn, "Cookie"),
+                         ri->query_string ? ri->query_string : "");
   if (!reason.empty()) return Refuse(nullptr, 401, "ValidateToken", reason, peer), 1;
   return 0;
 }

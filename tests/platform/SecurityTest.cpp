@@ -42,13 +42,16 @@ TEST(ValidateOrigin, SameOriginOrNoneWhereAllowed) {
 
 TEST(ValidateToken, CookieOrQueryMustMatch) {
   const std::string t = "0123456789abcdef0123456789abcdef";
-  EXPECT_TRUE(rz::ValidateToken(t, "a=1; rz_token=" + t, "").empty());
-  EXPECT_TRUE(rz::ValidateToken(t, "", "x=1&token=" + t).empty());
-  EXPECT_EQ(rz::ValidateToken(t, "", ""), "no access token");
-  EXPECT_EQ(rz::ValidateToken(t, "rz_token=" + t.substr(1), ""), "wrong access token");
-  EXPECT_EQ(rz::ValidateToken(t, "", "token=" + t + "0"), "wrong access token");
-  EXPECT_EQ(rz::ValidateToken(t, "xrz_token=" + t, ""), "no access token");
-  EXPECT_FALSE(rz::ValidateToken("", "rz_token=", "token=").empty());
+  EXPECT_TRUE(rz::ValidateToken(t, "rz_token_7796", "a=1; rz_token_7796=" + t, "").empty());
+  EXPECT_TRUE(rz::ValidateToken(t, "rz_token_7796", "", "x=1&token=" + t).empty());
+  EXPECT_EQ(rz::ValidateToken(t, "rz_token_7796", "", ""), "no access token");
+  EXPECT_EQ(rz::ValidateToken(t, "rz_token_7796", "rz_token_7796=" + t.substr(1), ""), "wrong access token");
+  EXPECT_EQ(rz::ValidateToken(t, "rz_token_7796", "", "token=" + t + "0"), "wrong access token");
+  EXPECT_EQ(rz::ValidateToken(t, "rz_token_7796", "xrz_token_7796=" + t, ""), "no access token");
+  // Another instance's cookie (another port) is not ours.
+  EXPECT_EQ(rz::ValidateToken(t, "rz_token_7796", "rz_token_7797=" + t, ""), "no access token");
+  EXPECT_EQ(rz::TokenCookieName(7796), "rz_token_7796");
+  EXPECT_FALSE(rz::ValidateToken("", "rz_token_7796", "rz_token_7796=", "token=").empty());
 }
 
 TEST(MakeAccessToken, RandomHex) {

@@ -338,7 +338,7 @@ try {
 } finally {
   // ------------------------------------------------------------- security over real HTTP
   await check('security: foreign Host, foreign Origin, missing token and traversal are refused', async () => {
-    const cookie = `rz_token=${token}`;
+    const cookie = `rz_token_${port}=${token}`;
     const get = (p, headers = {}) => new Promise((resolve, reject) => {
       const req = http.request({ host: '127.0.0.1', port, path: p, method: 'GET', headers: { Host: `127.0.0.1:${port}`, Cookie: cookie, ...headers } }, (res) => {
         let body = '';
@@ -357,7 +357,7 @@ try {
     assert.equal((await get('/Html/Shell.html', { Host: `rebind.example:${port}` })).status, 400);
     assert.equal((await get('/Html/Shell.html', { Origin: 'http://evil.example' })).status, 403);
     assert.equal((await get('/Html/Shell.html', { Cookie: '' })).status, 401);
-    assert.equal((await get('/Html/Shell.html', { Cookie: 'rz_token=0000' })).status, 401);
+    assert.equal((await get('/Html/Shell.html', { Cookie: `rz_token_${port}=0000` })).status, 401);
     assert.equal((await get('/?token=wrong', { Cookie: '' })).status, 401);
     const denied = await get('/Html/Shell.html', { Cookie: '' });
     assert.equal(denied.headers['x-frame-options'], 'SAMEORIGIN');  // refusals carry them too

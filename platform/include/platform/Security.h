@@ -20,10 +20,14 @@ std::string ValidateHostHeader(bool hasHost, const std::string& host, int port,
 std::string ValidateOrigin(bool hasOrigin, const std::string& origin, const std::string& host,
                            bool originRequired);
 
-// The access token issued at start, from the cookie "rz_token" or the query "token=".
+// The access token issued at start, from the cookie named cookieName or the query "token=".
 // Makes other local users and cross-site requests unable to drive the UI blind.
-std::string ValidateToken(const std::string& expected, const std::string& cookieHeader,
-                          const std::string& queryString);
+std::string ValidateToken(const std::string& expected, const std::string& cookieName,
+                          const std::string& cookieHeader, const std::string& queryString);
+
+// "rz_token_<port>": cookies are shared by every port of a host, so two instances on
+// different ports must not overwrite each other's token.
+std::string TokenCookieName(int port);
 
 // Maps a decoded URL path below root. Refuses "..", backslashes, NUL and control characters,
 // empty segments at the start ("//x"), and anything whose real location (symlinks resolved)
