@@ -353,12 +353,36 @@ TEST_P(PublishRunner, ResultCodesAndLogLines) {
   EXPECT_FALSE(RecordPublishResult(message, db_.get(), jobId_, tally, log));
   EXPECT_EQ(U8(log.LogText), "note");
   EXPECT_EQ(tally.Processed, 0);
+  // Long titles and messages are cut to 200 characters in the log line.
+  const auto longItem = AddItems(1);
+  ToData big;
+  big.ResultCode = kPublishWebOk;
+  big.Fields = {{u"ID", longItem[0]}, {u"标题", std::u16string(250, u'长')}};
+  EXPECT_TRUE(RecordPublishResult(big, db_.get(), jobId_, tally, log));
+  EXPECT_EQ(log.LogText, u"发布内容--成功发布内容：" + std::u16string(200, u'长') + u"……</br>");
+  ToData dbDone;
+  dbDone.ResultCode = kPublishDbDone;
+  dbDone.Fields = {{u"ID", longItem[0]}};
+  dbDone.Text = std::u16string(300, u'x');
+  EXPECT_TRUE(RecordPublishResult(dbDone, db_.get(), jobId_, tally, log));
+  EXPECT_EQ(log.LogText, std::u16string(200, u'x') + u"……</br>");
+  // The detail file holds the server's answer.
+  ToData unknown;
+  unknown.ResultCode = kPublishUnknown;
+  unknown.Text = u"<html>服务器的回答</html>";
+  EXPECT_TRUE(RecordPublishResult(unknown, db_.get(), jobId_, tally, log));
+  const std::string line = U8(log.LogText);
+  const size_t at = line.find("file:///") + 8;
+  std::u16string detail;
+  ASSERT_EQ(pcutil::ReadTextFile(U16(("/" + line.substr(at, line.find('"', at) - at)).c_str()), detail,
+                                 pcutil::TextModeDetect), 0);
+  EXPECT_EQ(U8(detail), "<html>服务器的回答</html>");
   // A published flag that cannot be set counts as failed with the red database line.
   ToData lost;
   lost.ResultCode = kPublishWebOk;
   lost.Fields = {{u"ID", u"abc"}, {u"PageUrl", u"http://p"}};
   EXPECT_TRUE(RecordPublishResult(lost, nullptr, jobId_, tally, log));
-  EXPECT_EQ(tally.Failed, 1);
+  EXPECT_EQ(tally.Failed, 2);  // the unknown result above and this one
   EXPECT_EQ(U8(log.LogText),
             "<font color=\"red\">发布内容--发布内容错误,错误位置：插入数据库出错<a href=\"http://p\" target=\"_blank\">http://p</a></font>");
 }

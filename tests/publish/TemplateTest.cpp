@@ -86,7 +86,8 @@ TEST(PublishTemplate, ClockTagsAndLaterTagsInValues) {
   t.ModuleType = u"MySql";
   const std::time_t before = std::time(nullptr);
   const std::u16string out = ExpandPublishTemplate(
-      u"[DB:标题]|[Time:年-月-日 时:分:秒]|[Time:年-月-日]|[Time:年]|[Time:月]|[Time:日]|[Time:时]",
+      u"[DB:标题]|[Time:年-月-日 时:分:秒]|[Time:年-月-日]|[Time:年]|[Time:月]|[Time:日]|[Time:时]|"
+      u"[Time:分]|[Time:秒]",
       item, t, &module, EscapeNone);
   std::tm tm{};
   localtime_r(&before, &tm);
@@ -97,7 +98,9 @@ TEST(PublishTemplate, ClockTagsAndLaterTagsInValues) {
   EXPECT_EQ(s.substr(0, 3), "at ");
   EXPECT_EQ(s.find("[当前时间]"), std::string::npos) << s;
   EXPECT_NE(s.find(std::string("|") + date + "|"), std::string::npos) << s;
-  EXPECT_EQ(s.size(), std::string("at 2024-03-05 07:00:00|2024-03-05 07:00:00|2024-03-05|2024|03|05|07").size());
+  EXPECT_EQ(s.size(),
+            std::string("at 2024-03-05 07:00:00|2024-03-05 07:00:00|2024-03-05|2024|03|05|07|00|00").size());
+  EXPECT_EQ(s.find('['), std::string::npos) << s;
 }
 
 TEST(PublishTemplate, CategoryIdAndRandomUser) {
