@@ -14,7 +14,9 @@ namespace rz {
 CContentThread::~CContentThread() { StopAndWait(); }
 
 void CContentThread::SetMessages(std::map<std::u16string, std::u16string> messages) {
-  messages_ = std::move(messages);
+  auto texts = std::make_shared<const std::map<std::u16string, std::u16string>>(std::move(messages));
+  std::lock_guard lock(messageLock_);
+  messages_ = std::move(texts);
 }
 
 int CContentThread::StartContent(const ContentRule& content, int gatherInterval,
@@ -79,9 +81,15 @@ void CContentThread::Work(uint64_t serial) {
                                                 return RecordFile(row);
                                               })
                                         : nullptr);
-  ctx.Message = [this](const std::u16string& key) {
-    auto it = messages_.find(key);
-    return it != messages_.end() ? it->second : key;
+  std::shared_ptr<const std::map<std::u16string, std::u16string>> texts;
+  {
+    std::lock_guard lock(messageLock_);
+    texts = messages_;
+  }
+  ctx.Message = [texts](const std::u16string& key) {
+    if (!texts) return key;
+    auto it = texts->find(key);
+    return it != texts->end() ? it->second : key;
   };
   while (running()) {
     if (WorkQueue.Count() == 0) {

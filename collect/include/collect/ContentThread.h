@@ -50,7 +50,8 @@ class CContentThread : public pcutil::CBaseThread {
   void CloseFileDb();
   bool RecordFile(const struct DownloadFileRow& row);
 
-  std::map<std::u16string, std::u16string> messages_;
+  std::mutex messageLock_;  // a new run's texts may arrive while an old thread winds down
+  std::shared_ptr<const std::map<std::u16string, std::u16string>> messages_;
   std::mutex fileLock_;  // FileDb and its inserts
   std::shared_ptr<ContentDatabase> fileDb_;
   std::atomic<int> active_{0};
