@@ -37,7 +37,9 @@ int CListUrlThread::Run() {
   }
   // One list page at a time, whatever ThreadCount says.
   rule_.ThreadCount = 1;
-  StartPool(1, [this, serial](uint32_t) { Work(serial); });
+  // The thread keeps its own copy: a later run's Prepare must not change it under the thread.
+  auto rule = std::make_shared<const ListRule>(rule_);
+  StartPool(1, [this, serial, rule](uint32_t) { Work(serial, rule); });
   return 1;
 }
 
@@ -53,7 +55,7 @@ std::u16string CListUrlThread::Charset() {
   return charset_;
 }
 
-void CListUrlThread::Work(uint64_t serial) {
+void CListUrlThread::Work(uint64_t serial, std::shared_ptr<const ListRule> rule) {
   while (IsRunning.load() && serial_.load() == serial) {
     if (pageQueue_.Count() == 0) break;
     std::u16string address;
@@ -61,7 +63,7 @@ void CListUrlThread::Work(uint64_t serial) {
     ToData page;
     std::u16string problem;
     std::u16string charset = Charset();
-    ParseListPage(rule_, charset, address, page, &problem);
+    ParseListPage(*rule, charset, address, page, &problem);
     {
       std::lock_guard lock(charsetLock_);
       charset_ = charset;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -36,7 +37,7 @@ class CListUrlThread : public pcutil::CBaseThread {
   std::u16string Charset();
 
  private:
-  void Work(uint64_t serial);
+  void Work(uint64_t serial, std::shared_ptr<const ListRule> rule);
 
   ListRule rule_;
   std::mutex charsetLock_;
