@@ -94,6 +94,11 @@ TEST_F(LocalFiles, TxtAndHtmlNames) {
   PublishTarget dated = Target(u"txt", u"x", u"YYYY [DB:标题]");
   ASSERT_EQ(PublishToLocalFile(runner_, item, dated, job), kPublishFileSaved);
   EXPECT_EQ(U8(item.Text).substr(4), " MM DD");
+  // Hostile text arrives unchanged (GBK with the four-byte forms for what GBK lacks).
+  const std::u16string hostile = u"it's \\ '; DROP TABLE x;-- 😀 \"q\" 中文";
+  item.Fields[u"内容"] = hostile;
+  ASSERT_EQ(PublishToLocalFile(runner_, item, Target(u"html", u"[DB:内容]", u"hostile"), job), kPublishFileSaved);
+  EXPECT_EQ(pcutil::LocalToUtf16(rztest::ReadFile(out_.Path() / "hostile.html")), hostile);
   // Nothing left of the name.
   item.Fields[u"标题"] = u"???";
   EXPECT_EQ(PublishToLocalFile(runner_, item, Target(u"txt", u"x", u"[DB:标题]"), job), kPublishSaveFailed);
