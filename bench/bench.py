@@ -31,7 +31,10 @@ BARE = os.path.join(BUILD, "bench-tools", "bare")
 OUT = os.path.join(HERE, "out")
 PY = "/usr/bin/python3"  # Debian's python, which has scrapy and pymysql
 TOOLS = ["rizede", "scrapy", "bare", "bare+db"]
-PREFIX = {"rizede": "bench_", "scrapy": "scrapy_", "bare": None, "bare+db": "bare_"}
+PREFIX = {"rizede": "bench_", "scrapy": "scrapy_", "bare": None, "bare+db": "bare_",
+          "rizede-alt": "bench_"}
+# A second rizede-cli (say, a build with a change to try), run as the tool "rizede-alt".
+ALT_CLI = os.environ.get("BENCH_ALT_CLI", "")
 CLK = os.sysconf("SC_CLK_TCK")
 
 
@@ -180,8 +183,9 @@ class Bench:
             "CHARSET=utf8 COLLATE=utf8_unicode_ci;".format(p))
 
     def command(self, tool, lists):
-        if tool == "rizede":
-            return [CLI, "--root", self.prog, "run", "bench", "--port", str(self.db_port)]
+        if tool in ("rizede", "rizede-alt"):
+            return [CLI if tool == "rizede" else ALT_CLI, "--root", self.prog, "run", "bench",
+                    "--port", str(self.db_port)]
         if tool == "scrapy":
             return [PY, os.path.join(HERE, "scrapy_bench.py"), self.base, str(lists),
                     str(self.db_port), PREFIX[tool]]
@@ -212,7 +216,7 @@ class Bench:
     def run_one(self, tool, lists, expected, logname):
         prefix = PREFIX[tool]
         if prefix:
-            self.fresh_tables(prefix, create=tool != "rizede")
+            self.fresh_tables(prefix, create=not tool.startswith("rizede"))
         before_conn, before_req = self.requests_served()
         before_db = self.db_cpu()
         before_sql = self.statements()
