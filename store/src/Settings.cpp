@@ -73,6 +73,10 @@ std::u16string SettingsXml(const AppSettings& s) {
   CData(w, u"GoogleServer", s.GoogleServer);
   CData(w, u"BingServer", s.BingServer);
   CData(w, u"BingAppId", s.BingAppId);
+  CData(w, u"UiPort", s.UiPort);
+  CData(w, u"SiteUrl", s.SiteUrl);
+  CData(w, u"StartPageUrl", s.StartPageUrl);
+  CData(w, u"UpdateServer", s.UpdateServer);
   w.CloseElement();
   return out;
 }
@@ -105,6 +109,10 @@ bool ParseSettings(const std::u16string& xml, AppSettings& s) {
   Read(e, u"GoogleServer", s.GoogleServer);
   Read(e, u"BingServer", s.BingServer);
   Read(e, u"BingAppId", s.BingAppId);
+  Read(e, u"UiPort", s.UiPort);
+  Read(e, u"SiteUrl", s.SiteUrl);
+  Read(e, u"StartPageUrl", s.StartPageUrl);
+  Read(e, u"UpdateServer", s.UpdateServer);
   return true;
 }
 

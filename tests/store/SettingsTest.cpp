@@ -85,7 +85,9 @@ TEST(Settings, RoundTripAndKeyOrder) {
       "<ArticleSplit><![CDATA[</p>>]]>", "<ArticleTag><![CDATA[内容]]>",
       "<FixedPauseMs><![CDATA[0]]></FixedPauseMs>", "<YouDaoServer><![CDATA[]]></YouDaoServer>",
       "<GoogleServer><![CDATA[]]></GoogleServer>", "<BingServer><![CDATA[]]></BingServer>",
-      "<BingAppId><![CDATA[]]></BingAppId></Cfg>"};
+      "<BingAppId><![CDATA[]]></BingAppId>", "<UiPort><![CDATA[7796]]></UiPort>",
+      "<SiteUrl><![CDATA[https://rizede.example]]></SiteUrl>", "<StartPageUrl><![CDATA[]]></StartPageUrl>",
+      "<UpdateServer><![CDATA[]]></UpdateServer></Cfg>"};
   size_t at = 0;
   for (const auto& key : order) {
     size_t found = bytes.find(key, at);

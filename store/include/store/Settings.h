@@ -44,6 +44,15 @@ struct AppSettings {
   std::u16string GoogleServer;
   std::u16string BingServer;
   std::u16string BingAppId;
+  // The local UI server's port on 127.0.0.1 (the next free one is taken when it is busy).
+  int UiPort = 7796;
+  // The product web site (help, forum, ...) and the start page's address (empty: the start
+  // page shipped with the program).
+  std::u16string SiteUrl = u"https://rizede.example";
+  std::u16string StartPageUrl;
+  // scheme://host[:port] of the update server; the manifest archive is its
+  // "/system/version.zip". Empty: no update check at start-up.
+  std::u16string UpdateServer;
 
   // The default content database named by the first six keys.
   rz::DbSettings Database() const;
