@@ -376,7 +376,7 @@ def growth_line(tag):
     if len(saved) < 2:
         return None
     parts = []
-    for tool in TOOLS:
+    for tool in TOOLS + ["rizede-alt"]:
         a = medians(saved[1000]["runs"].get(tool, []))
         b = medians(saved[10000]["runs"].get(tool, []))
         if a and b:
