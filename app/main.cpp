@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/Collector.h"
 #include "app/RizedeApp.h"
 #include "foundation/Text.h"
 
@@ -20,6 +21,13 @@ int main() {
     std::cerr << "Rizede: " << error << "\n";
     return 1;
   }
+  // The tree, the job run pages, the options page and the scheduler's timers.
+  rz::CCollectorUi collector(app.Frame());
+  app.saveTreeState = [&collector] {
+    if (collector.Left()) collector.Left()->SaveTreeState();
+  };
+  app.Loop().Send([&collector] { collector.Create(); });
+  collector.StartTimers();
   std::cout << "Rizede " << RIZEDE_VERSION << "\n"
             << "program folder: " << pcutil::Utf16ToUtf8(pcutil::ProgramPath()) << "\n"
             << "open: " << app.Server().Address() << std::endl;
