@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,12 @@ struct SlistDeleter {
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
 // Appends one line; false when curl runs out of memory.
 bool SlistAppend(SlistPtr& list, const std::string& line);
+
+// The local file of a download or an upload.
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Options every handle gets: the connect and stall limits, no signals, no verbose output.
 void ApplyCommonOptions(CURL* h);

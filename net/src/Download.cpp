@@ -12,11 +12,6 @@ using namespace netdetail;
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 struct DownloadState {
   CURL* easy = nullptr;
   std::string path;

@@ -14,11 +14,6 @@ using namespace netdetail;
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 bool IsPassiveText(const std::u16string& text) {
   const std::u16string t = TrimSpace(text);
   return t == u"1" || EqualsNoCase(t, u"true") || EqualsNoCase(t, u"yes") || EqualsNoCase(t, u"on");
