@@ -240,13 +240,7 @@ std::u16string DecodeCharRefs(const std::u16string& text) {
       }
       if (digits > 0 && p < text.size() && text[p] == u';' && cp <= 0x10FFFF &&
           !(cp >= 0xD800 && cp <= 0xDFFF)) {
-        if (cp >= 0x10000) {
-          cp -= 0x10000;
-          out += static_cast<char16_t>(0xD800 + (cp >> 10));
-          out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-          out += static_cast<char16_t>(cp);
-        }
+        pcutil::AppendUtf16(out, static_cast<char32_t>(cp));
         i = p + 1;
         continue;
       }

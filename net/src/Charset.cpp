@@ -24,7 +24,7 @@ std::u16string FirstGroup(const std::u16string& pattern, const std::u16string& s
 
 std::u16string CHttpClientSession::DetectCharset() const {
   // Header text is ASCII in practice; bytes beyond it must not stop the search.
-  std::u16string charset = FirstGroup(u"charset=(.+)", DecodeUtf8Lenient(headerText_));
+  std::u16string charset = FirstGroup(u"charset=(.+)", Utf8ToUtf16Lenient(headerText_));
   if (!charset.empty()) return charset;
   // The quote is optional so that the HTML5 form <meta charset="utf-8"> is found too.
   charset = FirstGroup(u"<meta.+?charset=[\"']?([-\\w]+)", LocalToUtf16(body_));
@@ -39,9 +39,9 @@ std::u16string CHttpClientSession::DecodeBody(const std::u16string& charset) con
     if (bytes[i] == '\0') bytes[i] = ' ';
   if (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
   const std::u16string name = TrimSpace(charset);
-  if (EqualsNoCase(name, u"utf-8")) return DecodeUtf8Lenient(bytes);
+  if (EqualsNoCase(name, u"utf-8")) return Utf8ToUtf16Lenient(bytes);
   if (EqualsNoCase(name, u"iso-8859-1")) {
-    const std::u16string decoded = DecodeUtf8Lenient(bytes);
+    const std::u16string decoded = Utf8ToUtf16Lenient(bytes);
     // Every character above U+007F is merged with its successor into one character.
     std::u16string merged;
     merged.reserve(decoded.size());

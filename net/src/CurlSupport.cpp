@@ -39,57 +39,6 @@ std::string CurlErrorText(CURLcode code, const char* detail) {
   return text;
 }
 
-std::u16string DecodeUtf8Lenient(const Bytes& bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const size_t n = bytes.size();
-  size_t i = 0;
-  while (i < n) {
-    uint32_t c = s[i];
-    int extra = 0;
-    uint32_t min = 0;
-    if (c < 0x80) {
-      out += static_cast<char16_t>(c);
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1, min = 0x80, c &= 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, min = 0x800, c &= 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, min = 0x10000, c &= 0x07;
-    } else {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    bool ok = true;
-    for (int k = 1; ok && k <= extra; ++k) {
-      if (i + k >= n || (s[i + k] & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      c = (c << 6) | (s[i + k] & 0x3F);
-    }
-    if (!ok || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += static_cast<size_t>(extra) + 1;
-  }
-  return out;
-}
-
 std::string EscapeUrlPath(const std::string& path) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;

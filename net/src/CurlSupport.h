@@ -39,10 +39,6 @@ void ApplyCommonOptions(CURL* h);
 // Text of a curl result plus curl's own detail, for LastError.
 std::string CurlErrorText(CURLcode code, const char* detail);
 
-// UTF-8 with invalid bytes turned into U+FFFD one by one (a page with one bad byte still
-// decodes), unlike Utf8ToUtf16 which rejects the whole input.
-std::u16string DecodeUtf8Lenient(const Bytes& bytes);
-
 // Percent-encodes what a URL path may not carry raw: controls, space, '"', '<', '>', '\',
 // '^', '`', '{', '|', '}' and every byte >= 0x7F. '%' is kept, so encoded paths pass as they are.
 std::string EscapeUrlPath(const std::string& path);

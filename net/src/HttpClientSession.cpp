@@ -241,7 +241,7 @@ void CHttpClientSession::UseGlobalUserAgent() {
   if (!ua.empty()) UserAgent = ua;
 }
 
-std::u16string CHttpClientSession::BodyAsUtf8() const { return DecodeUtf8Lenient(body_); }
+std::u16string CHttpClientSession::BodyAsUtf8() const { return Utf8ToUtf16Lenient(body_); }
 
 void CHttpClientSession::CloseRequest() {
   if (handles_->easy) curl_easy_setopt(handles_->easy.get(), CURLOPT_HTTPHEADER, nullptr);

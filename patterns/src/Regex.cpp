@@ -2,6 +2,7 @@
 
 #include "Engine.h"
 #include "foundation/Pause.h"
+#include "foundation/Text.h"
 
 namespace pcutil {
 namespace {
@@ -44,14 +45,7 @@ int HexValue(char16_t c) {
 }
 
 void AppendCodePoint(std::u16string& out, uint32_t cp) {
-  if (cp > 0x10FFFF) cp = 0xFFFD;
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-  } else {
-    out += static_cast<char16_t>(cp);
-  }
+  AppendUtf16(out, cp > 0x10FFFF ? 0xFFFD : cp);
 }
 
 // Reads up to `maxDigits` hex digits at `i`; returns how many were read.

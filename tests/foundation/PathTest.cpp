@@ -21,3 +21,21 @@ TEST(Utf, RoundTripsAllPlanesAndRejectsBadUtf8) {
   for (const char* bad : {"\xC3", "\xE4\xB8", "\xFF", "\xC0\x80", "\xED\xA0\x80"})
     EXPECT_TRUE(Utf8ToUtf16(bad).empty()) << bad;
 }
+
+TEST(Utf, LenientDecodingReplacesEachBadByteAndKeepsGoing) {
+  const struct {
+    const char* bytes;
+    std::u16string text;
+  } cases[] = {
+      {"a\xE4\xB8\xAD", u"a中"},
+      {"\xF0\x9F\x98\x80!", u"\U0001F600!"},
+      {"\xC3", u"\uFFFD"},
+      {"\xE4\xB8z", u"\uFFFD\uFFFDz"},            // cut sequence: each byte on its own
+      {"\xFFok", u"\uFFFDok"},
+      {"\xC0\x80", u"\uFFFD\uFFFD"},              // overlong
+      {"\xED\xA0\x80x", u"\uFFFD\uFFFD\uFFFDx"},  // encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8ToUtf16Lenient(c.bytes), c.text) << c.bytes;
+  EXPECT_EQ(Utf8ToUtf16Lenient(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+}

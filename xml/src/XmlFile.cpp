@@ -44,47 +44,6 @@ bool WriteAll(int fd, const Bytes& bytes) {
   return true;
 }
 
-// UTF-8 to UTF-16 that keeps going: every byte that starts no valid sequence becomes U+FFFD.
-std::u16string DecodeUtf8Lenient(const char* data, size_t n) {
-  std::u16string out;
-  out.reserve(n);
-  const auto* s = reinterpret_cast<const unsigned char*>(data);
-  size_t i = 0;
-  while (i < n) {
-    uint32_t c = s[i];
-    int extra = 0;
-    uint32_t min = 0;
-    if (c < 0x80) {
-      out += static_cast<char16_t>(c);
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0) extra = 1, min = 0x80, c &= 0x1F;
-    else if ((c & 0xF0) == 0xE0) extra = 2, min = 0x800, c &= 0x0F;
-    else if ((c & 0xF8) == 0xF0) extra = 3, min = 0x10000, c &= 0x07;
-    bool ok = extra > 0;
-    for (int k = 1; ok && k <= extra; ++k) {
-      if (i + static_cast<size_t>(k) >= n || (s[i + k] & 0xC0) != 0x80) ok = false;
-      else c = (c << 6) | (s[i + k] & 0x3F);
-    }
-    if (ok && (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
-    if (!ok) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += static_cast<size_t>(extra) + 1;
-  }
-  return out;
-}
-
 // UTF-16 to UTF-8 with unpaired surrogates written as U+FFFD, so the file stays valid UTF-8.
 Bytes EncodeUtf8(const std::u16string& text) {
   std::u16string clean = text;
@@ -190,7 +149,7 @@ int ReadTextFile(const std::u16string& path, std::u16string& text, int mode) {
   Bytes narrow = UpToZero(bytes);
   if (mode == TextModeUtf8) {
     size_t skip = narrow.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    text = DecodeUtf8Lenient(narrow.data() + skip, narrow.size() - skip);
+    text = Utf8ToUtf16Lenient(std::string_view(narrow).substr(skip));
   } else {
     text = LocalToUtf16(narrow);
   }
@@ -215,7 +174,7 @@ std::u16string LoadXmlFile(const std::u16string& path, const std::u16string& ext
     if (!text.empty() && text[0] == u'\u0001') {
       Bytes bytes = DecodeBase64Lenient(std::u16string_view(text).substr(1));
       size_t skip = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-      text = DecodeUtf8Lenient(bytes.data() + skip, bytes.size() - skip);
+      text = Utf8ToUtf16Lenient(std::string_view(bytes).substr(skip));
     }
     return text;
   } catch (...) {

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "foundation/Text.h"
 #include "xml/Xml.h"
 
 namespace pcutil {
@@ -76,13 +77,7 @@ std::u16string DecodeReferences(std::u16string_view raw, int errorCode) {
       ++j;
     }
     if (j == 3 || j >= rest.size() || rest[j] != u';') Fail(errorCode);
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (code >> 10));
-      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
+    AppendUtf16(out, code);
     i = amp + j + 1;
   }
   return out;

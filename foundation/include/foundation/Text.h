@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pcutil {
@@ -13,6 +14,10 @@ using Bytes = std::string;  // raw bytes at the network, file and database edges
 // UTF-8 <-> UTF-16. Undecodable UTF-8 gives empty text.
 Bytes Utf16ToUtf8(const std::u16string& text);
 std::u16string Utf8ToUtf16(const Bytes& bytes);
+// UTF-8 -> UTF-16 that keeps going: each byte that starts no valid sequence becomes U+FFFD.
+std::u16string Utf8ToUtf16Lenient(std::string_view bytes);
+// Appends one code point (at most U+10FFFF): a surrogate pair above U+FFFF.
+void AppendUtf16(std::u16string& out, char32_t codePoint);
 
 // The local multi-byte code page: GBK, with GB18030's four-byte forms for characters GBK
 // lacks (so only broken text, such as a lone surrogate, becomes '?'). Decoding reads GB18030
