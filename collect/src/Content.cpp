@@ -27,17 +27,6 @@ std::u16string LiteralPattern(const std::u16string& text) {
   return Trim(ReplaceAll(WildcardToPattern(text, {u"(*)"}), u"(*)", u".*?"));
 }
 
-long long LeadingInt(const std::u16string& s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == u' ' || s[i] == u'\t')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == u'-' || s[i] == u'+')) negative = s[i++] == u'-';
-  long long v = 0;
-  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9' && v < 1000000000000LL; ++i)
-    v = v * 10 + (s[i] - u'0');
-  return negative ? -v : v;
-}
-
 // Number of entries per match of `pattern` (whole match + groups), from its first match.
 size_t EntriesPerMatch(const std::u16string& pattern, const std::u16string& subject,
                        unsigned flags) {

@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <fstream>
 
+#include "TextBits.h"
 #include "foundation/Text.h"
 
 namespace rz {
+
+using collect_detail::LeadingInt;
 
 namespace {
 
@@ -19,20 +22,6 @@ bool RangeText(const std::u16string& item, std::u16string& range) {
   if (close == std::u16string::npos) return false;
   range = item.substr(open + 1, close - open - 1);
   return true;
-}
-
-// Integer value of the leading digits, as C's atoi reads them (no number gives 0).
-long long LeadingInt(const std::u16string& s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == u' ' || s[i] == u'\t')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == u'-' || s[i] == u'+')) negative = s[i++] == u'-';
-  long long v = 0;
-  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
-    v = v * 10 + (s[i] - u'0');
-    if (v > 1000000000000LL) break;  // far beyond any page number; keeps the product sane
-  }
-  return negative ? -v : v;
 }
 
 std::u16string ZeroPadded(long long value, size_t width) {

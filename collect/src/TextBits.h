@@ -37,4 +37,18 @@ inline std::u16string StripControls(const std::u16string& s) {
   return out;
 }
 
+// Integer value of the leading digits, as C's atoi reads them (no number gives 0).
+inline long long LeadingInt(const std::u16string& s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == u' ' || s[i] == u'\t')) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == u'-' || s[i] == u'+')) negative = s[i++] == u'-';
+  long long v = 0;
+  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+    v = v * 10 + (s[i] - u'0');
+    if (v > 1000000000000LL) break;  // far beyond any page number; keeps the product sane
+  }
+  return negative ? -v : v;
+}
+
 }  // namespace rz::collect_detail
