@@ -141,7 +141,7 @@ bool CAdo::ConnectMySql() {
   if (!mysql_real_connect(my_->conn, host.c_str(), user.c_str(), psw.c_str(), db.c_str(),
                           ParsePort(settings_.Port), nullptr,
                           static_cast<unsigned long>(settings_.ClientFlags))) {
-    SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
+    SetMySqlError();
     my_->Disconnect();
     return false;
   }
@@ -153,6 +153,17 @@ bool CAdo::ConnectMySql() {
     mysql_query(my_->conn,
                 "SET SESSION sql_mode=TRIM(BOTH ',' FROM CONCAT(@@sql_mode,',STRICT_ALL_TABLES'))");
   return true;
+}
+
+void CAdo::SetMySqlError() {
+  SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
+}
+
+bool CAdo::SendMySql(const std::u16string& sql) {
+  const std::string bytes = Utf16ToUtf8(sql);
+  if (mysql_real_query(my_->conn, bytes.data(), bytes.size()) == 0) return true;
+  SetMySqlError();
+  return false;
 }
 
 bool CAdo::EnsureMySql() {
@@ -231,11 +242,7 @@ bool CAdo::Execute(const std::u16string& sql) {
   std::lock_guard lock(lock_);
   if (IsMySql()) {
     if (!EnsureMySql()) return false;
-    const std::string bytes = Utf16ToUtf8(sql);
-    if (mysql_real_query(my_->conn, bytes.data(), bytes.size()) != 0) {
-      SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
-      return false;
-    }
+    if (!SendMySql(sql)) return false;
     // A statement that returns rows anyway must be read off, or the connection falls out of step.
     if (MYSQL_RES* r = mysql_store_result(my_->conn)) mysql_free_result(r);
     return true;
@@ -266,15 +273,11 @@ bool CAdo::Execute(const std::u16string& sql) {
 bool CAdo::QueryUnlocked(const std::u16string& sql) {
   if (IsMySql()) {
     if (!EnsureMySql()) return false;
-    const std::string bytes = Utf16ToUtf8(sql);
-    if (mysql_real_query(my_->conn, bytes.data(), bytes.size()) != 0) {
-      SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
-      return false;
-    }
+    if (!SendMySql(sql)) return false;
     my_->FreeResult();
     my_->result = mysql_store_result(my_->conn);
     if (!my_->result && mysql_field_count(my_->conn) != 0) {
-      SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
+      SetMySqlError();
       return false;
     }
     return true;
@@ -342,14 +345,10 @@ bool CAdo::LastInsertId(const std::u16string& table, std::u16string& id) {
     return false;
   }
   // No ping here: a reconnect between the insert and this statement would lose the id.
-  const std::string bytes = Utf16ToUtf8(u"SELECT LAST_INSERT_ID() from " + table);
-  if (mysql_real_query(my_->conn, bytes.data(), bytes.size()) != 0) {
-    SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
-    return false;
-  }
+  if (!SendMySql(u"SELECT LAST_INSERT_ID() from " + table)) return false;
   MYSQL_RES* r = mysql_store_result(my_->conn);
   if (!r) {
-    SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
+    SetMySqlError();
     return false;
   }
   if (MYSQL_ROW row = mysql_fetch_row(r)) {

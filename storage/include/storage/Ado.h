@@ -83,6 +83,8 @@ class CAdo : public CAdoInterface {
   bool BadEngine();
   bool ConnectMySql();
   bool EnsureMySql();  // ping; reconnect with the saved settings when the server went away
+  bool SendMySql(const std::u16string& sql);  // one statement on the open connection
+  void SetMySqlError();                       // the connection's last error
   bool QueryUnlocked(const std::u16string& sql);
   void SetError(const std::u16string& message, long code);
 
