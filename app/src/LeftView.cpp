@@ -304,6 +304,8 @@ std::vector<EventEntry> CLeftView::EventTable() {
     return 1;
   };
   return {
+      {kEventById, kEvClick, u"ctxMenu", [this](const CElement&) { ShowContextMenu(); return 1; }},
+      {kEventByTag, kEvClick, u"li", [this](const CElement& e) { OnMenuItem(e); return 1; }},
       {kEventById, kEvClick, u"clearselId", clear},
       {kEventById, kEvClick, u"type1", mode(1)},
       {kEventById, kEvClick, u"type2", mode(2)},
@@ -318,6 +320,45 @@ std::vector<EventEntry> CLeftView::EventTable() {
       {kEventByTag, kEvClick, u"html", clear},
       {kEventByTag, kEvClick, u"body", clear},
   };
+}
+
+std::vector<TreeMenuItem> TreeContextMenu(const TreeSelection& s) {
+  // The items of commands that come with the job editor, the import and export dialogs, the
+  // data manager and the tools are left out until those exist.
+  auto item = [&](int id, const char16_t* text) {
+    TreeMenuItem i;
+    i.id = id;
+    i.text = text;
+    i.enabled = TreeCommandEnabled(id, s);
+    return i;
+  };
+  std::vector<TreeMenuItem> items = {
+      item(9500, u"采集"), item(9503, u"暂停"), item(9502, u"停止"), {},
+      item(10005, u"标记发布状态为未发"), item(10004, u"标记发布状态为已发"),
+      item(10006, u"删除已发布内容"), item(10014, u"删除未发布内容"), {},
+      item(10010, u"清空采集数据"), item(10017, u"清空网址库"), {},
+      item(10007, u"新建站点"), item(10008, u"修改站点名"), item(10003, u"删除规则&站点"),
+  };
+  return items;
+}
+
+void CLeftView::ShowContextMenu() {
+  RecomputeSelection();
+  Json items = Json::array();
+  for (const auto& i : TreeContextMenu(selection_)) {
+    if (i.id == 0) items.push_back({{"sep", true}});
+    else items.push_back({{"id", i.id}, {"text", pcutil::Utf16ToUtf8(i.text)}, {"enabled", i.enabled}});
+  }
+  RunScript(u"ShowMenu(" + pcutil::Utf8ToUtf16(items.dump()) + u");");
+}
+
+void CLeftView::OnMenuItem(const CElement& e) {
+  if (e.id.rfind(u"cmd", 0) != 0) return;
+  const int command = std::atoi(pcutil::Utf16ToUtf8(e.id.substr(3)).c_str());
+  RecomputeSelection();
+  if (!TreeCommandEnabled(command, selection_)) return;  // a disabled item does nothing
+  RunScript(u"HideMenu();");
+  OnCommand(command);
 }
 
 void CLeftView::OnCheckBox(const CElement& e) {

@@ -106,6 +106,28 @@ try {
     assert.equal(await cpp('running'), 0);
   });
 
+  await check('context menu: clearing a job\'s data, deleting a site that has jobs is refused', async () => {
+    const menu = left().locator('#menu');
+    await left().locator('tr[id$="_news-1"] td.name').click({ button: 'right' });
+    await menu.waitFor({ state: 'visible' });
+    assert.equal(await left().locator('#cmd9500').getAttribute('class'), '');
+    assert.match(await left().locator('#cmd9502').getAttribute('class'), /disabled/);
+    assert.match(await left().locator('#cmd10008').getAttribute('class'), /disabled/);
+    await left().locator('#cmd10010').click();
+    const box = page.frameLocator('#overlays iframe');
+    await box.locator('#msgText', { hasText: '已经清空所有采集内容' }).waitFor();
+    await box.locator('#btnOk').click();
+    await until('box closed', async () => (await page.locator('#overlays .dialog').count()) === 0);
+
+    await left().locator('tr.site', { hasText: '测试站' }).locator('td.name').click({ button: 'right' });
+    await until('site selected', async () => (await cpp('selection')).siteRow);
+    await left().locator('#cmd10003').click();
+    await box.locator('#msgText', { hasText: '请先删除站点下的规则再删除站点' }).waitFor();
+    await box.locator('#btnOk').click();
+    await until('box closed', async () => (await page.locator('#overlays .dialog').count()) === 0);
+    assert.ok((await cpp('sites')).some((s) => s.name === '测试站'));
+  });
+
   await check('pause, browser closed and reopened, resume, stop', async () => {
     assert.ok(await cpp('store-job', 'slow-1', '慢任务', siteId, '测试站', 'slow'));
     await left().locator('tr[id$="_slow-1"]').waitFor();

@@ -37,6 +37,14 @@ TreeSelection ResolveSelection(const std::vector<std::u16string>& rowIds, const 
 // Whether a tree command or context menu item is enabled for the selection.
 bool TreeCommandEnabled(int command, const TreeSelection& selection);
 
+// One context menu item; id 0 is a separator.
+struct TreeMenuItem {
+  int id = 0;
+  std::u16string text;
+  bool enabled = false;
+};
+std::vector<TreeMenuItem> TreeContextMenu(const TreeSelection& selection);
+
 // The page as built from the three templates for a view mode (1 regular, 2 keyword).
 std::u16string BuildTreePage(const SiteStore& store, int viewMode, const std::u16string& page,
                              const std::u16string& siteTemplate, const std::u16string& jobTemplate);
@@ -83,6 +91,8 @@ class CLeftView : public CRizedeHtmlCtrl {
   void ResetData(int operation);
   void Start();
   void OnCheckBox(const CElement& element);
+  void ShowContextMenu();
+  void OnMenuItem(const CElement& element);
   void OnMouseOver(const CElement& element);
   void RestoreTreeState();
   bool SiteNameDialog(std::u16string& name);
