@@ -232,19 +232,20 @@ void CLeftView::OnDocumentComplete(const std::u16string&) {
 
 void CLeftView::RestoreTreeState() {
   std::vector<TreeItemState> items = store_.LoadTreeState();
+  bool first = true;
   for (const auto& row : Rows(GetDocumentHtml())) {
-    if (row.id.empty()) continue;
-    auto parts = SplitId(row.id);
-    if (parts.size() != 3 && parts.size() != 4) continue;
+    // Only site rows fold; their job rows follow them.
+    if (row.id.empty() || SplitId(row.id).size() != 3) continue;
+    const std::u16string siteId = SplitId(row.id)[1];
     bool toggle;
     if (!items.empty()) {
-      const std::u16string& key = parts.size() == 3 ? parts[1] : parts[3];
-      auto it = std::find_if(items.begin(), items.end(), [&](const TreeItemState& t) { return t.Id == key; });
+      auto it = std::find_if(items.begin(), items.end(), [&](const TreeItemState& t) { return t.Id == siteId; });
       toggle = it != items.end() && it->IsOpen == 0;
     } else {
-      toggle = row.id != u"infoTable_0";
+      toggle = !first;  // nothing recorded: only the first site stays open
     }
-    if (toggle && parts.size() == 3) RunScript(Format(u"treetable_toggleRow('%s',-1,1);", ScriptLiteral(row.id)));
+    first = false;
+    if (toggle) RunScript(Format(u"treetable_toggleRow('%s',-1,1);", ScriptLiteral(row.id)));
   }
 }
 

@@ -167,6 +167,29 @@ try {
     await until('not running', async () => (await cpp('running')) === 0);
   });
 
+  await check('a stopped job started again reuses its page; closing its running tab asks first', async () => {
+    await selectJob('slow-1');
+    await until('start enabled', async () => enabled(9500));
+    const before = (await tabOf('slow-1')).page;
+    await tool(9500).click();
+    await until('running again', async () => (await tabOf('slow-1')).title === '[运行中]慢任务');
+    assert.equal((await tabOf('slow-1')).page, before);
+    const f = await frameOfJob('slow-1');
+    await until('log starts empty', async () => !(await f.locator('#log').textContent()).includes('当前任务被用户停止'));
+    const closeGlyph = () => page.locator(`.tab[data-page="${before}"]`).click({ position: { x: 150 - 12, y: 12 } });
+    const box = page.frameLocator('#overlays iframe');
+    await closeGlyph();
+    await box.locator('#msgText', { hasText: '您是否要关闭正在运行的任务？' }).waitFor();
+    await box.locator('#btnCancel').click();
+    await until('box closed', async () => (await page.locator('#overlays .dialog').count()) === 0);
+    assert.equal((await tabOf('slow-1')).title, '[运行中]慢任务');
+    assert.equal(await cpp('running'), 1);
+    await closeGlyph();
+    await box.locator('#btnOk').click();
+    await until('tab closed', async () => (await tabOf('slow-1')) === undefined);
+    await until('not running', async () => (await cpp('running')) === 0);
+  });
+
   await check('a job planned every 5 minutes starts on the plan timer', async () => {
     assert.ok(await cpp('store-job', 'plan-1', '计划任务', siteId, '测试站', 'plan'));
     await cpp('plan', 'plan-1', '5');
@@ -178,6 +201,25 @@ try {
     assert.ok(plan.LastTime > 0);
     assert.equal(plan.NextTime, plan.LastTime + 300);
     assert.match(await cpp('index'), new RegExp(String(plan.NextTime)));
+  });
+
+  await check('starting a site queues its jobs; MaxJobCount 1 runs them one at a time', async () => {
+    await left().locator('tr.site', { hasText: '测试站' }).locator('td.name').click();
+    await until('site selected', async () => (await cpp('selection')).jobs.length === 3);
+    await until('start enabled', async () => enabled(9500));
+    await tool(9500).click();
+    const box = page.frameLocator('#overlays iframe');
+    await box.locator('#msgText', { hasText: '您选择了站点节点，是否同时开始站点下所有任务？' }).waitFor();
+    await box.locator('#btnOk').click();
+    // news-1 runs first and ends quickly; slow-1 then runs while plan-1 waits.
+    await until('slow running, plan waiting', async () =>
+      (await tabOf('slow-1'))?.title === '[运行中]慢任务' && (await cpp('queue')) === 1 && (await cpp('running')) === 1);
+    assert.equal(await tabOf('plan-1').then((t) => t.title), '[停止]计划任务');
+    await selectJob('slow-1');
+    await until('stop enabled', async () => enabled(9502));
+    await tool(9502).click();
+    await until('plan-1 ran after it', async () => (await cpp('queue')) === 0 && (await cpp('running')) === 0 &&
+      (await tabOf('plan-1')).title === '[停止]计划任务');
   });
 
   await check('options page: built-in user agent shown, saved values reach User/Cfg.xml', async () => {
@@ -202,6 +244,16 @@ try {
     assert.match(cfg, /Mozilla\/4\.0 \(compatible; MSIE 7\.0;/);
     await f.locator('#Cancel').click();
     await until('options closed', async () => !(await cpp('tabs')).some((t) => t.kind === 3));
+  });
+
+  await check('with CloseLogView set a finished run closes its page by itself', async () => {
+    assert.ok(await tabOf('news-1'));
+    await selectJob('news-1');
+    await until('start enabled', async () => enabled(9500));
+    await tool(9500).click();
+    await until('news page closed', async () => (await tabOf('news-1')) === undefined);
+    assert.equal(await cpp('running'), 0);
+    assert.ok((await cpp('tabs')).some((t) => t.active));
   });
 } finally {
   await context.close();
