@@ -15,6 +15,19 @@ namespace {
 const char16_t kRed[] = u"<font color=\"red\">%s</font>";
 const char16_t kResultSetError[] = u"连接数据库出错，查看本地数据库是否正确！";
 
+// Item lines: the page address, then the text the link shows.
+const char16_t kItemRewriteFailed[] =
+    u"<font color=\"red\">采内容--采集内容成功，但伪原创失败,出错的网址：<a href=\"%s\" "
+    u"target=\"_blank\">%s</a></font>";
+const char16_t kItemStored[] = u"采内容--成功采集内容<a href=\"%s\" target=\"_blank\">%s</a>";
+const char16_t kItemStoreFailed[] =
+    u"<font color=\"red\">采内容--采集内容错误,错误位置：插入数据库出错<a href=\"%s\" "
+    u"target=\"_blank\">%s</a></font>";
+
+void ResetCounts(LogData& log) {
+  log.TotalCount = log.OkCount = log.DoneCount = log.FailCount = log.RepeatCount = 0;
+}
+
 bool HasRewriteRules(const JobRule& rule) {
   for (const auto& label : rule.ContentRex.LabelRex)
     if (!label.Original.empty()) return true;
@@ -170,6 +183,16 @@ void CKite::FinishJob() {
   OnFinished.Emit();
 }
 
+// The step's result set; a failure is logged and leaves the run stalled.
+bool CKite::OpenStepResult(int step, long& count) {
+  if (AdoThread.OpenResult(step, count)) return true;
+  std::lock_guard lock(lock_);
+  RunLog.LogText = Format(kRed, kResultSetError);
+  Emit();
+  stalled_ = 1;
+  return false;
+}
+
 // ---- URL step ----
 
 void CKite::StartUrlStep() {
@@ -183,13 +206,7 @@ void CKite::StartUrlStep() {
   ListUrlThread.OnAllDone.Connect(this, &CKite::OnLinkStepFinished);
   ListUrlThread.OnListPage.Connect(this, &CKite::OnListPage);
   long unused = 0;
-  if (!AdoThread.OpenResult(StepGatherUrl, unused)) {
-    std::lock_guard lock(lock_);
-    RunLog.LogText = Format(kRed, kResultSetError);
-    Emit();
-    stalled_ = 1;
-    return;
-  }
+  if (!OpenStepResult(StepGatherUrl, unused)) return;
   const int total = ListUrlThread.Prepare(rule_->ListUrlRex, rule_->Charset);
   {
     std::lock_guard lock(lock_);
@@ -254,26 +271,23 @@ void CKite::OnLinkStepFinished() {
 
 // ---- content step ----
 
-void CKite::StartContentStep() {
-  const uint64_t serial = ++stepSerial_;
-  {
-    std::lock_guard lock(lock_);
-    RunLog.TotalCount = RunLog.OkCount = RunLog.DoneCount = RunLog.FailCount =
-        RunLog.RepeatCount = 0;
-    RunLog.StatusText = u"运行中-采集内容";
-  }
+void CKite::ConnectContentWorker() {
   AdoThread.OnFeedFinished.Connect(&ContentThread, &CContentThread::SetInputDone);
   AdoThread.OnListUrlData.Connect(&ContentThread, &CContentThread::Enqueue);
   ContentThread.OnAllDone.Connect(this, &CKite::OnContentStepFinished);
   ContentThread.OnItem.Connect(this, &CKite::OnContentItem);
-  long count = 0;
-  if (!AdoThread.OpenResult(StepGatherContent, count)) {
+}
+
+void CKite::StartContentStep() {
+  const uint64_t serial = ++stepSerial_;
+  {
     std::lock_guard lock(lock_);
-    RunLog.LogText = Format(kRed, kResultSetError);
-    Emit();
-    stalled_ = 1;
-    return;
+    ResetCounts(RunLog);
+    RunLog.StatusText = u"运行中-采集内容";
   }
+  ConnectContentWorker();
+  long count = 0;
+  if (!OpenStepResult(StepGatherContent, count)) return;
   {
     std::lock_guard lock(lock_);
     RunLog.TotalCount = static_cast<int>(count);
@@ -310,10 +324,7 @@ void CKite::OnContentItem(ToData& item, int update) {
     if (origType_ == 0 && HasRewriteRules(*rule_)) {
       if (rewrite_) {
         if (!rewrite_(item, rule_->ContentRex.LabelRex)) {
-          RunLog.LogText = Format(
-              u"<font color=\"red\">采内容--采集内容成功，但伪原创失败,出错的网址：<a href=\"%s\" "
-              u"target=\"_blank\">%s</a></font>",
-              pageUrl, pageUrl);
+          RunLog.LogText = Format(kItemRewriteFailed, pageUrl, pageUrl);
           RunLog.FailCount += 1;
           Emit();
           return;
@@ -327,14 +338,10 @@ void CKite::OnContentItem(ToData& item, int update) {
     }
     item.Fields[u"已采"] = u"1";
     if (AdoThread.WriteItem(item, update)) {
-      RunLog.LogText = Format(u"采内容--成功采集内容<a href=\"%s\" target=\"_blank\">%s</a>",
-                              pageUrl, pageUrl);
+      RunLog.LogText = Format(kItemStored, pageUrl, pageUrl);
       RunLog.OkCount += 1;
     } else {
-      RunLog.LogText = Format(
-          u"<font color=\"red\">采内容--采集内容错误,错误位置：插入数据库出错<a href=\"%s\" "
-          u"target=\"_blank\">%s</a></font>",
-          pageUrl, pageUrl);
+      RunLog.LogText = Format(kItemStoreFailed, pageUrl, pageUrl);
       RunLog.FailCount += 1;
     }
   } else if (item.ResultCode == 12) {
@@ -376,13 +383,7 @@ void CKite::StartKeywordStep() {
     RunLog.StatusText = kKeywordStepStatus;
   }
   long unused = 0;
-  if (!AdoThread.OpenResult(StepGatherUrl, unused)) {
-    std::lock_guard lock(lock_);
-    RunLog.LogText = Format(kRed, kResultSetError);
-    Emit();
-    stalled_ = 1;
-    return;
-  }
+  if (!OpenStepResult(StepGatherUrl, unused)) return;
   KeywordStep.Report = [this, serial](const std::u16string& line, const CKeywordStep::Counts& c) {
     OnKeywordReport(serial, line, c);
   };
@@ -417,24 +418,14 @@ void CKite::StartKeywordContentStep() {
   const uint64_t serial = ++stepSerial_;
   {
     std::lock_guard lock(lock_);
-    RunLog.TotalCount = RunLog.OkCount = RunLog.DoneCount = RunLog.FailCount =
-        RunLog.RepeatCount = 0;
+    ResetCounts(RunLog);
     RunLog.StatusText = u"运行中-采集内容";
     RunLog.LogText = u"当前进入采集内容步骤,正在采集自动匹配的内容...";
     Emit();
   }
-  AdoThread.OnFeedFinished.Connect(&ContentThread, &CContentThread::SetInputDone);
-  AdoThread.OnListUrlData.Connect(&ContentThread, &CContentThread::Enqueue);
-  ContentThread.OnAllDone.Connect(this, &CKite::OnContentStepFinished);
-  ContentThread.OnItem.Connect(this, &CKite::OnContentItem);
+  ConnectContentWorker();
   long unused = 0;
-  if (!AdoThread.OpenResult(StepKeywordContent, unused)) {
-    std::lock_guard lock(lock_);
-    RunLog.LogText = Format(kRed, kResultSetError);
-    Emit();
-    stalled_ = 1;
-    return;
-  }
+  if (!OpenStepResult(StepKeywordContent, unused)) return;
   ContentThread.StartContent(rule_->ContentRex, rule_->GatherInterval, rule_->JobId,
                              rule_->DbSettings);
   if (stepSerial_.load() != serial || stepCode_ != StepKeywordContent || !IsRunning.load())
@@ -453,23 +444,16 @@ void CKite::OnKeywordItem(ToData& item) {
   }
   if (origType_ == 0 && HasRewriteRules(*rule_) && rewrite_ &&
       !rewrite_(item, rule_->ContentRex.LabelRex)) {
-    RunLog.LogText = Format(
-        u"<font color=\"red\">采内容--采集内容成功，但伪原创失败,出错的网址：<a href=\"%s\" "
-        u"target=\"_blank\">%s</a></font>",
-        pageUrl, title);
+    RunLog.LogText = Format(kItemRewriteFailed, pageUrl, title);
     RunLog.FailCount += 1;
     return;
   }
   item.Fields[u"已采"] = u"1";
   if (AdoThread.WriteKeywordItem(item)) {
-    RunLog.LogText = Format(u"采内容--成功采集内容<a href=\"%s\" target=\"_blank\">%s</a>",
-                            pageUrl, title);
+    RunLog.LogText = Format(kItemStored, pageUrl, title);
     RunLog.OkCount += 1;
   } else {
-    RunLog.LogText = Format(
-        u"<font color=\"red\">采内容--采集内容错误,错误位置：插入数据库出错<a href=\"%s\" "
-        u"target=\"_blank\">%s</a></font>",
-        pageUrl, title);
+    RunLog.LogText = Format(kItemStoreFailed, pageUrl, title);
     RunLog.FailCount += 1;
   }
 }
@@ -480,8 +464,7 @@ void CKite::StartPublishStep() {
   const uint64_t serial = ++stepSerial_;
   {
     std::lock_guard lock(lock_);
-    RunLog.TotalCount = RunLog.OkCount = RunLog.DoneCount = RunLog.FailCount =
-        RunLog.RepeatCount = 0;
+    ResetCounts(RunLog);
     RunLog.StatusText = u"运行中-发布内容";
   }
   if (!publish_) {
@@ -500,13 +483,7 @@ void CKite::StartPublishStep() {
   publish_->OnPublished.Connect(this, &CKite::OnPublishItem);
   if (ContentDatabase* db = AdoThread.Database()) publish_->BeforeSelect(*db, *rule_);
   long count = 0;
-  if (!AdoThread.OpenResult(StepPublish, count)) {
-    std::lock_guard lock(lock_);
-    RunLog.LogText = Format(kRed, kResultSetError);
-    Emit();
-    stalled_ = 1;
-    return;
-  }
+  if (!OpenStepResult(StepPublish, count)) return;
   {
     std::lock_guard lock(lock_);
     RunLog.TotalCount = static_cast<int>(count);

@@ -84,6 +84,8 @@ class CKite : public pcutil::SignalReceiver {
   void OnKeywordReport(uint64_t serial, const std::u16string& line, const CKeywordStep::Counts& counts);
   void OnKeywordStepFinished(uint64_t serial);
 
+  bool OpenStepResult(int step, long& count);
+  void ConnectContentWorker();
   void StartContentStep();
   void StartKeywordContentStep();
   void OnKeywordItem(ToData& item);
