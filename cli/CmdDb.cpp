@@ -1,13 +1,10 @@
 // Content database commands: row counts of a job's database, the data reset operations.
-#include <chrono>
-#include <filesystem>
 #include <iostream>
-#include <thread>
 
+#include "CliOptions.h"
 #include "Commands.h"
 #include "foundation/Text.h"
 #include "storage/ContentDatabase.h"
-#include "storage/LocalServer.h"
 #include "store/JobRule.h"
 #include "store/Sites.h"
 
@@ -15,7 +12,6 @@ namespace rzcli {
 
 using pcutil::Format;
 using pcutil::Utf16ToUtf8;
-using pcutil::Utf8ToUtf16;
 
 namespace {
 
@@ -27,21 +23,6 @@ bool ParseInt(const std::string& text, int& value) {
   return true;
 }
 
-// A job's database on the local server needs the server: start it when it is not running and
-// wait until it answers. It keeps running afterwards, as when the program starts it.
-bool OpenWithLocalServer(rz::ContentDatabase& db) {
-  if (db.Open(false)) return true;
-  if (!(db.Settings == rz::LocalServerSettings()) || rz::IsLocalServerRunning()) return false;
-  std::cerr << "rizede-cli: starting the local database server\n";
-  rz::StartLocalServer();
-  for (int i = 0; i < 600; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (db.Open(false)) return true;
-    if (i > 50 && !rz::IsLocalServerRunning()) break;
-  }
-  return false;
-}
-
 }  // namespace
 
 // db JOBID [--reset N] [--engine ACCESS|MySql] [--host H] [--port P] [--user U]
@@ -50,11 +31,9 @@ bool OpenWithLocalServer(rz::ContentDatabase& db) {
 // database server; the options point at another database instead.
 int CmdDb(const Args& args) {
   if (args.empty() || args[0].rfind("--", 0) == 0) return BadInput("usage: db JOBID [--reset N] [options]");
-  const std::u16string jobId = Utf8ToUtf16(args[0]);
   int reset = -1;
   bool resetGiven = false;
-  std::string engine, host, port, user, password, database;
-  bool hasDatabase = false;
+  DbOptions dbOptions;
   for (size_t i = 1; i < args.size(); i += 2) {
     const std::string& opt = args[i];
     if (i + 1 >= args.size()) return BadInput(opt + " needs a value");
@@ -63,44 +42,21 @@ int CmdDb(const Args& args) {
       resetGiven = true;
       if (!ParseInt(value, reset) || reset > 7)
         return BadInput("无效数据库操作类型！ (--reset takes 0 to 7)");
-    } else if (opt == "--engine") {
-      if (value != "ACCESS" && value != "MySql") return BadInput("--engine is ACCESS or MySql");
-      engine = value;
-    } else if (opt == "--host") {
-      host = value;
-    } else if (opt == "--port") {
-      port = value;
-    } else if (opt == "--user") {
-      user = value;
-    } else if (opt == "--password") {
-      password = value;
-    } else if (opt == "--database") {
-      database = value, hasDatabase = true;
+    } else if (std::string error; dbOptions.Take(opt, value, error)) {
+      if (!error.empty()) return BadInput(error);
     } else {
       return BadInput("unknown option " + opt);
     }
   }
 
   rz::SiteStore store;
-  rz::JobRulePtr rule = rz::LoadJobRule(store, jobId);
-  if (!rule) {
-    std::cerr << "rizede-cli: no job " << args[0] << " (no readable "
-              << pcutil::ToFsPath(rz::JobFilePath(jobId)) << ")\n";
-    return 1;
-  }
+  rz::JobRulePtr rule = LoadJobOrReport(store, args[0]);
+  if (!rule) return 1;
   rz::DbSettings settings = rule->DbSettings;
-  if (!engine.empty()) {
-    settings.Type = Utf8ToUtf16(engine);
-    if (engine == "ACCESS" && !hasDatabase) settings.SqlDb.clear();  // the job's own file
-  }
-  if (!host.empty()) settings.SqlHost = Utf8ToUtf16(host);
-  if (!port.empty()) settings.Port = Utf8ToUtf16(port);
-  if (!user.empty()) settings.SqlUser = Utf8ToUtf16(user);
-  if (!password.empty()) settings.SqlPsw = Utf8ToUtf16(password);
-  if (hasDatabase) settings.SqlDb = Utf8ToUtf16(database);
+  dbOptions.ApplyTo(settings);
 
   rz::ContentDatabase db(settings, rule->JobId);
-  if (!OpenWithLocalServer(db)) {
+  if (!OpenStartingLocalServer(db)) {
     std::cerr << "rizede-cli: " << Utf16ToUtf8(db.LastError) << "\n";
     return 1;
   }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "CliOptions.h"
 #include "Commands.h"
 #include "foundation/Pause.h"
 #include "foundation/Text.h"
@@ -13,11 +14,6 @@ namespace rzcli {
 namespace {
 
 const char* const kUsage = "usage: regex capture|odd|replace|split FLAGS PATTERN SUBJECT [TEMPLATE]";
-
-bool Decode(const std::string& arg, std::u16string& out) {
-  out = pcutil::Utf8ToUtf16(arg);
-  return !(out.empty() && !arg.empty());
-}
 
 // FLAGS is hexadecimal, with or without "0x"; only the known flag bits are accepted.
 bool ParseFlags(const std::string& text, unsigned& flags) {
@@ -50,8 +46,8 @@ int CmdRegex(const Args& args) {
   if (!ParseFlags(args[1], flags))
     return BadInput("FLAGS must be hexadecimal flag bits within 0x18F, like 0x83");
   std::u16string pattern, subject, replacement;
-  if (!Decode(args[2], pattern) || !Decode(args[3], subject) ||
-      (replace && !Decode(args[4], replacement)))
+  if (!DecodeArg(args[2], pattern) || !DecodeArg(args[3], subject) ||
+      (replace && !DecodeArg(args[4], replacement)))
     return BadInput("arguments are not UTF-8");
 
   // One-shot run: the workers' courtesy pauses would only slow it down.

@@ -1,14 +1,12 @@
 // Rewriting commands: article combination of a job's stored items.
-#include <chrono>
 #include <iostream>
-#include <thread>
 
+#include "CliOptions.h"
 #include "Commands.h"
 #include "foundation/Text.h"
 #include "rewrite/Combine.h"
 #include "rewrite/Rewrite.h"
 #include "storage/ContentDatabase.h"
-#include "storage/LocalServer.h"
 #include "store/JobRule.h"
 #include "store/Settings.h"
 #include "store/Sites.h"
@@ -30,24 +28,6 @@ bool ParseCount(const std::string& text, int& value) {
   return true;
 }
 
-// The job's database on the local server needs the server: start it when it is down.
-bool ReachDatabase(const rz::DbSettings& settings, const std::u16string& jobId, std::u16string& error) {
-  rz::ContentDatabase db(settings, jobId);
-  if (db.Open(false)) return true;
-  error = db.LastError;
-  if (!(settings == rz::LocalServerSettings()) || rz::IsLocalServerRunning()) return false;
-  std::cerr << "rizede-cli: starting the local database server\n";
-  rz::StartLocalServer();
-  for (int i = 0; i < 600; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    rz::ContentDatabase again(settings, jobId);
-    if (again.Open(false)) return true;
-    error = again.LastError;
-    if (i > 50 && !rz::IsLocalServerRunning()) break;
-  }
-  return false;
-}
-
 }  // namespace
 
 // combine JOBID [--count N] [--marks MARKS] [--label NAME] [--seed N] [--engine ACCESS|MySql]
@@ -56,12 +36,11 @@ bool ReachDatabase(const rz::DbSettings& settings, const std::u16string& jobId, 
 int CmdCombine(const Args& args) {
   if (args.empty() || args[0].rfind("--", 0) == 0)
     return BadInput("usage: combine JOBID [--count N] [--marks \"。|！|？\"] [--label 内容] [options]");
-  const std::u16string jobId = Utf8ToUtf16(args[0]);
   rz::AppSettings settings;
   rz::LoadSettings(settings);
   rz::CombineOptions options{settings.ArticleNumEx, settings.ArticleSplit, settings.ArticleTag};
-  std::string engine, host, port, user, password, database;
-  bool hasDatabase = false, hasSeed = false;
+  DbOptions dbOptions;
+  bool hasSeed = false;
   int seed = 0;
   for (size_t i = 1; i < args.size(); i += 2) {
     const std::string& opt = args[i];
@@ -76,49 +55,28 @@ int CmdCombine(const Args& args) {
     } else if (opt == "--seed") {
       if (!ParseCount(value, seed)) return BadInput("--seed takes a number");
       hasSeed = true;
-    } else if (opt == "--engine") {
-      if (value != "ACCESS" && value != "MySql") return BadInput("--engine is ACCESS or MySql");
-      engine = value;
-    } else if (opt == "--host") {
-      host = value;
-    } else if (opt == "--port") {
-      port = value;
-    } else if (opt == "--user") {
-      user = value;
-    } else if (opt == "--password") {
-      password = value;
-    } else if (opt == "--database") {
-      database = value, hasDatabase = true;
+    } else if (std::string error; dbOptions.Take(opt, value, error)) {
+      if (!error.empty()) return BadInput(error);
     } else {
       return BadInput("unknown option " + opt);
     }
   }
 
   rz::SiteStore store;
-  rz::JobRulePtr rule = rz::LoadJobRule(store, jobId);
-  if (!rule) {
-    std::cerr << "rizede-cli: no job " << args[0] << " (no readable "
-              << pcutil::ToFsPath(rz::JobFilePath(jobId)) << ")\n";
-    return 1;
-  }
+  rz::JobRulePtr rule = LoadJobOrReport(store, args[0]);
+  if (!rule) return 1;
   const std::u16string problem = rz::CheckCombineOptions(options, *rule);
   if (!problem.empty()) return BadInput(Utf16ToUtf8(problem));
 
   rz::DbSettings db = rule->DbSettings;
-  if (!engine.empty()) {
-    db.Type = Utf8ToUtf16(engine);
-    if (engine == "ACCESS" && !hasDatabase) db.SqlDb.clear();  // the job's own file
-  }
-  if (!host.empty()) db.SqlHost = Utf8ToUtf16(host);
-  if (!port.empty()) db.Port = Utf8ToUtf16(port);
-  if (!user.empty()) db.SqlUser = Utf8ToUtf16(user);
-  if (!password.empty()) db.SqlPsw = Utf8ToUtf16(password);
-  if (hasDatabase) db.SqlDb = Utf8ToUtf16(database);
+  dbOptions.ApplyTo(db);
 
-  std::u16string error;
-  if (!ReachDatabase(db, rule->JobId, error)) {
-    std::cerr << "rizede-cli: " << Utf16ToUtf8(error) << "\n";
-    return 1;
+  {
+    rz::ContentDatabase probe(db, rule->JobId);
+    if (!OpenStartingLocalServer(probe)) {
+      std::cerr << "rizede-cli: " << Utf16ToUtf8(probe.LastError) << "\n";
+      return 1;
+    }
   }
   if (hasSeed) rz::SeedRewriteRandom(static_cast<unsigned>(seed));
 

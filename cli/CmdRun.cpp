@@ -7,8 +7,8 @@
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
-#include <thread>
 
+#include "CliOptions.h"
 #include "Commands.h"
 #include "collect/Kite.h"
 #include "foundation/Text.h"
@@ -90,16 +90,9 @@ class RunPrinter : public pcutil::SignalReceiver {
 bool EnsureLocalServer(const rz::JobRule& rule, bool& started) {
   started = false;
   if (!(rule.DbSettings == rz::LocalServerSettings()) || rz::IsLocalServerRunning()) return true;
-  std::cerr << "rizede-cli: starting the local database server\n";
-  rz::StartLocalServer();
   started = true;
-  for (int i = 0; i < 600; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    rz::ContentDatabase probe(rule.DbSettings, rule.JobId);
-    if (probe.Open(false)) return true;
-    if (i > 50 && !rz::IsLocalServerRunning()) break;
-  }
-  return false;
+  rz::ContentDatabase probe(rule.DbSettings, rule.JobId);
+  return StartLocalServerFor(probe);
 }
 
 void StopLocalServerIfOurs(bool started) {
@@ -113,11 +106,9 @@ void StopLocalServerIfOurs(bool started) {
 int CmdRun(const Args& args) {
   if (args.empty() || args[0].rfind("--", 0) == 0)
     return BadInput("usage: run JOBID [--steps url,content,publish] [database options]");
-  const std::u16string jobId = Utf8ToUtf16(args[0]);
   bool stepsGiven = false;
   bool url = false, content = false, publish = false;
-  std::string engine, host, port, user, password, database;
-  bool hasDatabase = false;
+  DbOptions dbOptions;
   for (size_t i = 1; i < args.size(); i += 2) {
     const std::string& opt = args[i];
     if (i + 1 >= args.size()) return BadInput(opt + " needs a value");
@@ -132,19 +123,8 @@ int CmdRun(const Args& args) {
         else if (n == u"publish") publish = true;
         else return BadInput("unknown step " + Utf16ToUtf8(n) + " (url, content, publish)");
       }
-    } else if (opt == "--engine") {
-      if (value != "ACCESS" && value != "MySql") return BadInput("--engine is ACCESS or MySql");
-      engine = value;
-    } else if (opt == "--host") {
-      host = value;
-    } else if (opt == "--port") {
-      port = value;
-    } else if (opt == "--user") {
-      user = value;
-    } else if (opt == "--password") {
-      password = value;
-    } else if (opt == "--database") {
-      database = value, hasDatabase = true;
+    } else if (std::string error; dbOptions.Take(opt, value, error)) {
+      if (!error.empty()) return BadInput(error);
     } else {
       return BadInput("unknown option " + opt);
     }
@@ -154,12 +134,8 @@ int CmdRun(const Args& args) {
   pcutil::SetGlobalUserAgent(rz::GlobalSettings().EffectiveUserAgent());
 
   rz::SiteStore store;
-  rz::JobRulePtr loaded = rz::LoadJobRule(store, jobId);
-  if (!loaded) {
-    std::cerr << "rizede-cli: no job " << args[0] << " (no readable "
-              << pcutil::ToFsPath(rz::JobFilePath(jobId)) << ")\n";
-    return 1;
-  }
+  rz::JobRulePtr loaded = LoadJobOrReport(store, args[0]);
+  if (!loaded) return 1;
   // This run's own copy: the step switches and database options do not touch the stored job.
   auto rule = std::make_shared<rz::JobRule>(*loaded);
   if (stepsGiven) {
@@ -167,16 +143,7 @@ int CmdRun(const Args& args) {
     rule->IsOriginal = content ? 1 : 0;
     rule->IsPublish = publish ? 1 : 0;
   }
-  rz::DbSettings& db = rule->DbSettings;
-  if (!engine.empty()) {
-    db.Type = Utf8ToUtf16(engine);
-    if (engine == "ACCESS" && !hasDatabase) db.SqlDb.clear();  // the job's own file
-  }
-  if (!host.empty()) db.SqlHost = Utf8ToUtf16(host);
-  if (!port.empty()) db.Port = Utf8ToUtf16(port);
-  if (!user.empty()) db.SqlUser = Utf8ToUtf16(user);
-  if (!password.empty()) db.SqlPsw = Utf8ToUtf16(password);
-  if (hasDatabase) db.SqlDb = Utf8ToUtf16(database);
+  dbOptions.ApplyTo(rule->DbSettings);
 
   bool startedServer = false;
   if (!EnsureLocalServer(*rule, startedServer)) {

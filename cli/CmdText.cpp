@@ -1,18 +1,13 @@
 // Text commands: link keys, URL encoding, link resolution.
 #include <iostream>
 
+#include "CliOptions.h"
 #include "Commands.h"
 #include "foundation/Text.h"
 
 namespace rzcli {
 
 namespace {
-
-// Arguments must be UTF-8; undecodable ones are bad input rather than silently empty.
-bool Decode(const std::string& arg, std::u16string& out) {
-  out = pcutil::Utf8ToUtf16(arg);
-  return !(out.empty() && !arg.empty());
-}
 
 void PrintLine(const std::u16string& text) { std::cout << pcutil::Utf16ToUtf8(text) << "\n"; }
 
@@ -21,7 +16,7 @@ void PrintLine(const std::u16string& text) { std::cout << pcutil::Utf16ToUtf8(te
 int CmdUrlKey(const Args& args) {
   if (args.size() != 1) return BadInput("usage: url-key ADDRESS");
   std::u16string address;
-  if (!Decode(args[0], address)) return BadInput("ADDRESS is not UTF-8");
+  if (!DecodeArg(args[0], address)) return BadInput("ADDRESS is not UTF-8");
   PrintLine(pcutil::UrlKey(address));
   return 0;
 }
@@ -29,7 +24,7 @@ int CmdUrlKey(const Args& args) {
 int CmdUrlEncode(const Args& args) {
   if (args.size() != 2) return BadInput("usage: url-encode TEXT CHARSET");
   std::u16string text, charset;
-  if (!Decode(args[0], text) || !Decode(args[1], charset))
+  if (!DecodeArg(args[0], text) || !DecodeArg(args[1], charset))
     return BadInput("arguments are not UTF-8");
   PrintLine(pcutil::UrlEncode(text, charset));
   return 0;
@@ -38,7 +33,7 @@ int CmdUrlEncode(const Args& args) {
 int CmdToAbsolute(const Args& args) {
   if (args.size() != 2) return BadInput("usage: to-absolute LINK BASE");
   std::u16string link, base;
-  if (!Decode(args[0], link) || !Decode(args[1], base)) return BadInput("arguments are not UTF-8");
+  if (!DecodeArg(args[0], link) || !DecodeArg(args[1], base)) return BadInput("arguments are not UTF-8");
   PrintLine(pcutil::ToAbsolute(link, base));
   return 0;
 }
