@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "Commands.h"
 #include "store/DbSettings.h"
 #include "store/JobRule.h"
 
