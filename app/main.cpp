@@ -14,10 +14,8 @@ extern char** environ;
 
 int main() {
   rz::CRizedeApp app;
-  rz::UiServerOptions server;
-  if (const char* port = std::getenv("RIZEDE_UI_PORT")) server.port = std::atoi(port);
   std::string error;
-  if (!app.InitInstance(server, {}, error)) {
+  if (!app.InitFromSettings(error)) {
     std::cerr << "Rizede: " << error << "\n";
     return 1;
   }

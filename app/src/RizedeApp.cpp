@@ -3,7 +3,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
+
+#include "foundation/Text.h"
+#include "platform/CrashHandler.h"
+#include "store/Settings.h"
 
 namespace rz {
 
@@ -22,6 +28,7 @@ CRizedeApp::CRizedeApp() {
 
 CRizedeApp::~CRizedeApp() {
   server_->Stop();
+  if (startup_) startup_->End();
   loop_.Quit();
   loop_.Join();
 }
@@ -40,6 +47,30 @@ bool CRizedeApp::InitInstance(const UiServerOptions& server, ShellOptions shell,
     if (startStartupWorker) startStartupWorker();
   });
   return server_->Start(server, error);
+}
+
+bool CRizedeApp::InitFromSettings(std::string& error) {
+  InstallCrashHandler();
+  LoadStartupSettings();
+  const AppSettings& s = GlobalSettings();
+  UiServerOptions server;
+  server.port = s.UiPort;
+  if (const char* port = std::getenv("RIZEDE_UI_PORT"); port && *port) server.port = std::atoi(port);
+  ShellOptions shell;
+  shell.siteUrl = pcutil::Utf16ToUtf8(s.SiteUrl);
+  shell.startPageUrl = pcutil::Utf16ToUtf8(s.StartPageUrl);
+  StartupOptions startup;
+  startup.manifestUrl = ManifestUrlOf(s.UpdateServer);
+  shell.manifestUrl = pcutil::Utf16ToUtf8(startup.manifestUrl);
+  InstallStartupSteps(*this, startup);
+  endProcess_ = true;
+  return InitInstance(server, std::move(shell), error);
+}
+
+void CRizedeApp::StartStartupWorker(const StartupOptions& options) {
+  if (startup_) return;
+  startup_ = std::make_unique<CStartupWorker>(*frame_, options);
+  startup_->Start();
 }
 
 void CRizedeApp::RequestExit() { kill(getpid(), SIGTERM); }
@@ -62,6 +93,12 @@ int CRizedeApp::Run() {
   server_->Stop();
   loop_.Quit();
   loop_.Join();
+  if (endProcess_) {
+    // Running jobs and a waiting start-up worker end with the process, as designed; nothing
+    // is torn down under them.
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
   return 0;
 }
 

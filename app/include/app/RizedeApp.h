@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/MainFrame.h"
+#include "app/Startup.h"
 #include "platform/PageHost.h"
 #include "platform/UiLoop.h"
 #include "platform/UiServer.h"
@@ -20,6 +21,13 @@ class CRizedeApp {
 
   // Start-up in the designed order; false when the UI cannot be served.
   bool InitInstance(const UiServerOptions& server, ShellOptions shell, std::string& error);
+  // The program's start-up: crash handler, settings, then InitInstance with the UI port
+  // (RIZEDE_UI_PORT overrides it), the web addresses and the update server of the settings,
+  // and every start-up and exit step. Run then ends the process itself.
+  bool InitFromSettings(std::string& error);
+  // Starts the start-up worker (the step InstallStartupSteps plugs in; UI thread).
+  void StartStartupWorker(const StartupOptions& options);
+  CStartupWorker* StartupWorker() const { return startup_.get(); }
   // Waits for SIGTERM/SIGINT or the exit command, then exits in the designed order.
   int Run();
   // Asks Run to end (exit command).
@@ -43,6 +51,8 @@ class CRizedeApp {
   std::unique_ptr<CPageHost> host_;
   std::unique_ptr<CUiServer> server_;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<CStartupWorker> startup_;
+  bool endProcess_ = false;  // Run ends the process (the program), not just returns (tests)
 };
 
 }  // namespace rz
