@@ -9,9 +9,7 @@ void CPublishRunnerStep::BeforeSelect(ContentDatabase& db, const JobRule& job) {
 bool CPublishRunnerStep::Start(const JobRulePtr& job, const DbSettings& contentDb,
                                std::u16string& message) {
   jobId_ = job->JobId;
-  tally_ = PublishTally();
-  // The runner drops this receiver's connections between steps: connect afresh each time.
-  worker_.DisconnectAll();
+  // The runner dropped this receiver's connections after the last step: connect afresh.
   worker_.OnResult.Connect(this, &CPublishRunnerStep::Relay);
   worker_.OnAllDone.Connect(this, &CPublishRunnerStep::Done);
   const bool started = worker_.Start(job, contentDb);
@@ -20,7 +18,16 @@ bool CPublishRunnerStep::Start(const JobRulePtr& job, const DbSettings& contentD
 }
 
 bool CPublishRunnerStep::Record(ToData& item, ContentDatabase* db, LogData& log) {
-  return RecordPublishResult(item, db, jobId_, tally_, log);
+  // Book into a fresh tally and add it, so the counts follow the run's record even when the
+  // runner resets or adjusts them between results.
+  PublishTally tally;
+  LogData line;
+  const bool counted = RecordPublishResult(item, db, jobId_, tally, line);
+  log.DoneCount += tally.Processed;
+  log.OkCount += tally.Published;
+  log.FailCount += tally.Failed;
+  log.LogText = line.LogText;
+  return counted;
 }
 
 void CPublishRunnerStep::Relay(const ToData& item) {

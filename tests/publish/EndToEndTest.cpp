@@ -18,7 +18,7 @@
 #include "Sandbox.h"
 #include "collect/Kite.h"
 #include "foundation/Text.h"
-#include "publish/PublishStep.h"
+#include "publish/RunnerStep.h"
 #include "storage/Ado.h"
 #include "storage/ContentDatabase.h"
 #include "store/Settings.h"
@@ -155,7 +155,7 @@ TEST(PublishEndToEnd, CollectedItemsReachEveryDestination) {
   RunReports reports;
   {
     CKite kite;
-    kite.SetPublishWorker(MakePublishStep());
+    kite.SetPublishWorker(std::make_unique<CPublishRunnerStep>());
     kite.OnLog.Connect(&reports, &RunReports::Log);
     kite.OnFinished.Connect(&reports, &RunReports::Finished);
     ASSERT_EQ(kite.StartJob(job), 1);

@@ -19,6 +19,7 @@
 #include "foundation/Text.h"
 #include "publish/Destinations.h"
 #include "publish/PublishThread.h"
+#include "publish/RunnerStep.h"
 #include "storage/Ado.h"
 #include "storage/ContentDatabase.h"
 #include "store/Settings.h"
@@ -505,6 +506,68 @@ TEST_P(PublishRunner, MaxCountOrderAndNoDestination) {
   EXPECT_EQ(run.StartMessage, kNoPublishTargetMessage);
   EXPECT_TRUE(run.Results.empty());
   EXPECT_EQ(Unpublished(), 1);
+}
+
+// The adapter the job runner drives: journal replay before the selection, one completion
+// per step even when the runner drops its connections between steps, and results added to
+// the counts the run's record already holds.
+TEST_P(PublishRunner, RunnerStepAdapter) {
+  struct Steps : pcutil::SignalReceiver {
+    int Done = 0;
+    void OnDone() { ++Done; }
+  } steps;
+  const auto ids = AddItems(3);
+  JobRulePtr job = Job();
+  CPublishRunnerStep step;
+
+  ASSERT_TRUE(AppendPublishJournal(jobId_, ids[0]));
+  step.BeforeSelect(*db_, *job);
+  EXPECT_EQ(Unpublished(), 2);
+
+  job->EnableWebPublish = 1;
+  PublishTarget gone;
+  gone.ModuleName = u"gone";
+  gone.ModuleType = u"POST";
+  job->WebPublish = {gone};
+  for (int run = 1; run <= 2; ++run) {
+    step.OnStepDone.Connect(&steps, &Steps::OnDone);
+    std::u16string message;
+    EXPECT_FALSE(step.Start(job, content_, message));
+    EXPECT_EQ(message, kNoPublishTargetMessage);
+    EXPECT_EQ(steps.Done, run);
+    // As the runner does after each step: its own connections and the step's go.
+    steps.DisconnectAll();
+    step.DisconnectAll();
+  }
+
+  LogData log;
+  log.DoneCount = 5;
+  log.OkCount = 2;
+  log.FailCount = 1;
+  struct Case {
+    int Code;
+    std::u16string Id;
+    bool WithDb, Counted;
+    int Done, Ok, Fail;
+  };
+  const Case cases[] = {
+      {kPublishMessage, u"", true, false, 5, 2, 1},   // message only: nothing counted
+      {kPublishFileSaved, ids[1], true, true, 6, 3, 1},
+      {kPublishPostFailed, ids[2], true, true, 7, 3, 2},
+      {kPublishWebOk, ids[2], false, true, 8, 3, 3},  // the flag could not be set
+  };
+  for (const Case& c : cases) {
+    ToData item;
+    item.ResultCode = c.Code;
+    item.Text = u"note";
+    item.Fields = {{u"ID", c.Id}, {u"PageUrl", u"http://p"}};
+    EXPECT_EQ(step.Record(item, c.WithDb ? db_.get() : nullptr, log), c.Counted) << c.Code;
+    EXPECT_EQ(log.DoneCount, c.Done) << c.Code;
+    EXPECT_EQ(log.OkCount, c.Ok) << c.Code;
+    EXPECT_EQ(log.FailCount, c.Fail) << c.Code;
+    EXPECT_FALSE(log.LogText.empty()) << c.Code;
+  }
+  EXPECT_EQ(Unpublished(), 1);  // ids[2]: failed, then not marked
 }
 
 TEST_P(PublishRunner, StoppingPublishesNothingTwice) {

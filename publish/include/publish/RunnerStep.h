@@ -12,12 +12,15 @@ namespace rz {
 class CPublishRunnerStep : public CPublishStep {
  public:
   pcutil::CBaseThread& Pool() override { return worker_; }
-  // Items a previous run delivered but could not mark are marked before the selection.
+  // Items a previous run delivered but could not mark (the journal) are marked before the
+  // selection, so they are neither selected nor sent again.
   void BeforeSelect(ContentDatabase& db, const JobRule& job) override;
   bool Start(const JobRulePtr& job, const DbSettings& contentDb, std::u16string& message) override;
   void PushItem(ToData& item) override { worker_.AddItem(item); }
   void InputFinished() override { worker_.InputFinished(); }
   void Stop() override { worker_.Stop(); }
+  // Adds this one result to the counters of `log` (DoneCount, OkCount, FailCount) and sets
+  // its LogText; the run's record stays the only tally.
   bool Record(ToData& item, ContentDatabase* db, LogData& log) override;
 
   CPublishThread& Worker() { return worker_; }
@@ -28,7 +31,6 @@ class CPublishRunnerStep : public CPublishStep {
 
   CPublishThread worker_;
   std::u16string jobId_;
-  PublishTally tally_;
 };
 
 }  // namespace rz
