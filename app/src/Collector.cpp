@@ -59,6 +59,9 @@ void CCollectorUi::StartTimers(int queueMs, int planMs) {
   Scheduler.Start(frame_.Host().Loop(), Store, queueMs, planMs);
 }
 
-void CCollectorUi::Stop() { Scheduler.Stop(); }
+void CCollectorUi::Stop() {
+  Scheduler.Stop();
+  if (!frame_.Host().Loop().IsRunning()) DisconnectRunPages();
+}
 
 }  // namespace rz

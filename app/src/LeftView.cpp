@@ -231,6 +231,14 @@ void CLeftView::OnDocumentComplete(const std::u16string&) {
 }
 
 void CLeftView::RestoreTreeState() {
+  try {
+    RestoreTreeStateRows();
+  } catch (const std::exception&) {
+    pcutil::WriteDiagnosticLog(u"设置展开状态！");
+  }
+}
+
+void CLeftView::RestoreTreeStateRows() {
   std::vector<TreeItemState> items = store_.LoadTreeState();
   bool first = true;
   for (const auto& row : Rows(GetDocumentHtml())) {
@@ -250,6 +258,14 @@ void CLeftView::RestoreTreeState() {
 }
 
 void CLeftView::SaveTreeState() {
+  try {
+    SaveTreeStateRows();
+  } catch (const std::exception&) {
+    pcutil::WriteDiagnosticLog(u"设置展开状态！");
+  }
+}
+
+void CLeftView::SaveTreeStateRows() {
   if (!IsDocumentReady()) return;
   std::vector<TreeItemState> items;
   for (const auto& row : Rows(GetDocumentHtml())) {
@@ -265,7 +281,12 @@ void CLeftView::SaveTreeState() {
 
 void CLeftView::RecomputeSelection() {
   std::vector<std::u16string> ids;
-  if (IsDocumentReady()) ids = SelectedRowIds(GetDocumentHtml());
+  try {
+    if (IsDocumentReady()) ids = SelectedRowIds(GetDocumentHtml());
+  } catch (const std::exception&) {
+    pcutil::WriteDiagnosticLog(u"得到选中规则列表出错！");
+    ids.clear();
+  }
   selection_ = ResolveSelection(ids, store_);
   if (selection_.jobIds.size() == 1) {
     selection_.active = IsJobActive(selection_.jobIds[0]);

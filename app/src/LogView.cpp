@@ -13,9 +13,11 @@ namespace rz {
 using pcutil::Format;
 using pcutil::ReplaceAll;
 
+// Runners and their links are never destroyed (not even at exit, where a runner's
+// destructor would wait for workers that may still be reporting).
 std::vector<std::shared_ptr<CKite>>& RunnerList() {
-  static std::vector<std::shared_ptr<CKite>> list;
-  return list;
+  static auto* list = new std::vector<std::shared_ptr<CKite>>;
+  return *list;
 }
 
 std::function<std::shared_ptr<CKite>()>& RunnerMaker() {
@@ -26,8 +28,8 @@ std::function<std::shared_ptr<CKite>()>& RunnerMaker() {
 namespace {
 // The job each listed runner was last started with (runners do not expose it).
 std::map<const CKite*, JobRulePtr>& RunnerJobs() {
-  static std::map<const CKite*, JobRulePtr> jobs;
-  return jobs;
+  static auto* jobs = new std::map<const CKite*, JobRulePtr>;
+  return *jobs;
 }
 }  // namespace
 
@@ -65,10 +67,14 @@ class CRunLink : public pcutil::SignalReceiver {
 
 namespace {
 std::vector<std::shared_ptr<CRunLink>>& Links() {
-  static std::vector<std::shared_ptr<CRunLink>> links;
-  return links;
+  static auto* links = new std::vector<std::shared_ptr<CRunLink>>;
+  return *links;
 }
 }  // namespace
+
+void DisconnectRunPages() {
+  for (const auto& link : Links()) link->Forget();
+}
 
 CLogView::CLogView(CPageHost& host, CChidFrame& frame, JobRulePtr job,
                    std::function<void(const JobRulePtr&)> selectInTree)

@@ -229,7 +229,8 @@ Json CPageHost::Read(int pageId, const std::string& op, Json args) {
     std::cerr << "ui: no answer to " << op << " on page " << pageId << " in time\n";
     return nullptr;
   }
-  if (!call->reply.value("ok", false)) return nullptr;
+  // A call released by a closing or replaced shell has no reply at all.
+  if (!call->reply.is_object() || !call->reply.value("ok", false)) return nullptr;
   return call->reply.value("result", Json());
 }
 

@@ -95,6 +95,8 @@ class CLeftView : public CRizedeHtmlCtrl {
   void OnMenuItem(const CElement& element);
   void OnMouseOver(const CElement& element);
   void RestoreTreeState();
+  void RestoreTreeStateRows();
+  void SaveTreeStateRows();
   bool SiteNameDialog(std::u16string& name);
 
   CMainFrame& frame_;

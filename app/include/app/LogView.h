@@ -25,6 +25,10 @@ std::function<std::shared_ptr<CKite>()>& RunnerMaker();
 
 class CRunLink;
 
+// Cuts every runner off from the pages (at exit, after the UI loop ended): runs still going
+// report to nobody.
+void DisconnectRunPages();
+
 class CLogView : public CRizedeHtmlCtrl {
  public:
   // selectInTree: notification 1491 to the tree page with the job.
