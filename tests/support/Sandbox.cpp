@@ -23,8 +23,9 @@ TempDir::~TempDir() {
 }
 
 Sandbox::Sandbox() {
-  // Shipped data only: binaries and local database data are not copied.
-  const fs::path program = RZ_PROGRAM_DIR;
+  // Shipped data only, taken from the source tree: the built program folder also holds what
+  // running Rizede there wrote (the job index, settings, database data), which no test may see.
+  const fs::path program = RZ_DATA_DIR;
   // Of Mysql only the launcher: the server's data and run folders stay where they are.
   for (const char* sub : {"System", "Data", "skin", "Plugin", "Mysql/bin"}) {
     std::error_code ec;

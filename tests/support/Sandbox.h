@@ -19,7 +19,7 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// A temporary program folder filled from the built program folder's shipped data,
+// A temporary program folder filled with the shipped data (data/ of the source tree),
 // made the current ProgramPath for the test's lifetime.
 class Sandbox {
  public:
