@@ -6,4 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh --target Rizede >/dev/null
-exec "${BUILD_DIR:-build}/Rizede/Rizede"
+# Run from the program folder, so a crash dump (DumpFile.dmp, written to the current folder)
+# lands there and not in the source tree.
+cd "${BUILD_DIR:-build}/Rizede"
+exec ./Rizede
