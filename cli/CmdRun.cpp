@@ -13,21 +13,13 @@
 #include "collect/Kite.h"
 #include "foundation/Text.h"
 #include "net/Http.h"
+#include "publish/RunnerStep.h"
+#include "rewrite/Rewrite.h"
 #include "storage/ContentDatabase.h"
 #include "storage/LocalServer.h"
 #include "store/JobRule.h"
 #include "store/Settings.h"
 #include "store/Sites.h"
-
-#if __has_include("publish/RunnerStep.h")
-#include "publish/RunnerStep.h"
-#define RZ_RUN_HAS_PUBLISH 1
-#endif
-
-#if __has_include("rewrite/Rewrite.h")
-#include "rewrite/Rewrite.h"
-#define RZ_RUN_HAS_REWRITE 1
-#endif
 
 namespace rzcli {
 
@@ -156,14 +148,10 @@ int CmdRun(const Args& args) {
   {
     RunPrinter printer;
     rz::CKite kite;
-#ifdef RZ_RUN_HAS_REWRITE
     kite.SetRewrite([](rz::ToData& item, const std::vector<rz::LabelRule>& labels) {
       return rz::RewriteItemLabels(item, labels);
     });
-#endif
-#ifdef RZ_RUN_HAS_PUBLISH
     kite.SetPublishWorker(std::make_unique<rz::CPublishRunnerStep>());
-#endif
     kite.OnLog.Connect(&printer, &RunPrinter::Log);
     kite.OnFinished.Connect(&printer, &RunPrinter::Finished);
 
