@@ -544,7 +544,10 @@ class CSiteNameDialog : public CRizedeHtmlCtrl {
  public:
   CSiteNameDialog(CPageHost& host, std::u16string& name) : CRizedeHtmlCtrl(host), name_(name) {}
   void OnInitialUpdate() override { NavigatePage(u"SiteName.html"); }
-  void OnDocumentComplete(const std::u16string&) override { SetValue(u"siteName", name_); }
+  void OnDocumentComplete(const std::u16string&) override {
+    SetValue(u"siteName", name_);
+    RunScript(u"document.getElementById('siteName').focus();");
+  }
   std::vector<EventEntry> EventTable() override {
     return {{kEventById, kEvClick, u"btnOk",
              [this](const CElement&) {

@@ -141,6 +141,10 @@ int main() {
             for (const auto& j : st->Jobs) jobs.push_back(U8(j->JobId));
             result.push_back({{"id", U8(st->SiteId)}, {"name", U8(st->SiteName)}, {"jobs", jobs}});
           }
+        } else if (op == "job-flags") {
+          auto job = collector.Store.FindJob(s(1));
+          if (!job) throw std::runtime_error("no such job");
+          result = {job->IsGather, job->IsOriginal, job->IsPublish};
         } else if (op == "tabs") {
           result = Tabs(frame.Child());
         } else if (op == "command") {

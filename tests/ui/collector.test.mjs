@@ -81,6 +81,8 @@ try {
     await left().locator('#jobtable').waitFor();
     await tool(10007).click();
     const dialog = page.frameLocator('#overlays iframe');
+    // The program focuses the field once the dialog is filled and listening.
+    await until('dialog ready', async () => dialog.locator('#siteName').evaluate((e) => document.activeElement === e));
     await dialog.locator('#siteName').fill('测试站');
     await dialog.locator('#btnOk').click();
     await until('site row', async () => (await left().locator('tr.site', { hasText: '测试站' }).count()) === 1);
@@ -89,6 +91,13 @@ try {
     await left().locator('tr[id$="_news-1"]').waitFor();
     assert.match(await cpp('index'), /news-1/);
     assert.equal(await enabled(9500), false);  // nothing selected yet
+    // Check boxes: a job's publish box, then the site's collect box for all its jobs.
+    assert.deepEqual(await cpp('job-flags', 'news-1'), [1, 1, 0]);
+    await left().locator(`[id="${siteId}_j_news-1_ck3"]`).check();
+    await until('publish set', async () => (await cpp('job-flags', 'news-1')).join() === '1,1,1');
+    await left().locator(`[id="${siteId}_j_news-1_ck3"]`).uncheck();
+    await until('publish cleared', async () => (await cpp('job-flags', 'news-1')).join() === '1,1,0');
+    assert.match(await cpp('index'), /news-1/);
   });
 
   await check('start from the toolbar: the run page fills to the end with log and summary lines', async () => {
