@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -90,11 +91,20 @@ std::string RealPath(const std::string& path) {
 
 }  // namespace
 
+std::u16string LocalServerPort() {
+  const char* text = std::getenv("RIZEDE_LOCAL_DB_PORT");
+  if (text && *text && std::strspn(text, "0123456789") == std::strlen(text) && std::strlen(text) <= 5) {
+    long port = std::strtol(text, nullptr, 10);
+    if (port > 0 && port <= 65535) return pcutil::Utf8ToUtf16(std::to_string(port));
+  }
+  return u"7795";
+}
+
 DbSettings LocalServerSettings() {
   DbSettings s;
   s.Type = u"MySql";
   s.SqlHost = u"127.0.0.1";
-  s.Port = u"7795";
+  s.Port = LocalServerPort();
   s.SqlUser = u"root";
   s.SqlPsw.clear();
   s.SqlDb = u"kitesoft";
@@ -211,7 +221,7 @@ int StopLocalServerAt(const std::u16string& programFolder) {
   return 1;
 }
 
-int StartLocalServer() { return StartLocalServerAt(pcutil::ProgramPath(), u"7795"); }
+int StartLocalServer() { return StartLocalServerAt(pcutil::ProgramPath(), LocalServerPort()); }
 bool IsLocalServerRunning() { return IsLocalServerRunningAt(pcutil::ProgramPath()); }
 int StopLocalServer() { return StopLocalServerAt(pcutil::ProgramPath()); }
 

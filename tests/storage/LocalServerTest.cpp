@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -105,6 +106,26 @@ TEST(LocalServer, DefaultConnectionNamesTheLocalServer) {
   EXPECT_EQ(s.SqlUser, u"root");
   EXPECT_EQ(s.SqlPsw, u"");
   EXPECT_EQ(s.SqlDb, u"kitesoft");
+}
+
+// Tests move the local server off the designed port through RIZEDE_LOCAL_DB_PORT; anything
+// that is not a port leaves it on 7795.
+TEST(LocalServer, PortOverrideFromTheEnvironment) {
+  const char* before = std::getenv("RIZEDE_LOCAL_DB_PORT");
+  const std::string saved = before ? before : "";
+  const struct { const char* value; const char16_t* port; } cases[] = {
+      {"17795", u"17795"}, {"1", u"1"}, {"65535", u"65535"}, {"0017795", u"7795"},
+      {"", u"7795"}, {"0", u"7795"}, {"65536", u"7795"}, {"99999999999", u"7795"},
+      {"-5", u"7795"}, {"80x", u"7795"}, {" 80", u"7795"},
+  };
+  for (const auto& c : cases) {
+    setenv("RIZEDE_LOCAL_DB_PORT", c.value, 1);
+    EXPECT_EQ(rz::LocalServerPort(), c.port) << c.value;
+    EXPECT_EQ(rz::LocalServerSettings().Port, c.port) << c.value;
+  }
+  unsetenv("RIZEDE_LOCAL_DB_PORT");
+  EXPECT_EQ(rz::LocalServerPort(), u"7795");
+  if (before) setenv("RIZEDE_LOCAL_DB_PORT", saved.c_str(), 1);
 }
 
 }  // namespace

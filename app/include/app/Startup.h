@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/HtmlCtrl.h"
+#include "storage/LocalServer.h"
 #include "store/DbSettings.h"
 #include "update/UpdateManager.h"
 
@@ -22,7 +23,7 @@ struct AppSettings;
 
 struct StartupOptions {
   // The local database server's port (the settings name the local server with this port).
-  std::u16string localServerPort = u"7795";
+  std::u16string localServerPort = LocalServerPort();
   // The server manifest archive; empty: no update check.
   std::u16string manifestUrl;
   // How long the upgrade waits for a just started local server to accept connections.

@@ -9,8 +9,12 @@
 
 namespace rz {
 
-// The connection to the local server: MySql on 127.0.0.1:7795, root without password,
-// database "kitesoft".
+// The local server's port: 7795, or RIZEDE_LOCAL_DB_PORT when that names a port (tests and
+// development, so they never touch the server of a Rizede the user runs).
+std::u16string LocalServerPort();
+
+// The connection to the local server: MySql on 127.0.0.1:LocalServerPort(), root without
+// password, database "kitesoft".
 DbSettings LocalServerSettings();
 
 // Starts the program folder's server unless it runs already. Does not wait for the server to
