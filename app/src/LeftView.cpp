@@ -333,6 +333,9 @@ std::vector<EventEntry> CLeftView::EventTable() {
       {kEventById, kEvClick, u"type2", mode(2)},
       {kEventByTag, kEvClick, u"input", [this](const CElement& e) { OnCheckBox(e); return 1; }},
       {kEventByTag, kEvClick, u"td", recompute},
+      // The plan marker's text is a font element inside the name cell: a click on it
+      // selects the row in the page too.
+      {kEventByTag, kEvClick, u"font", recompute},
       {kEventByTag, kEvDblClick, u"td", edit},
       {kEventByTag, kEvDblClick, u"font", edit},
       {kEventByTag, kEvMouseOver, u"font", over},

@@ -179,6 +179,8 @@ int main() {
           std::u16string text;
           pcutil::ReadTextFile(rz::IndexFilePath(), text, pcutil::TextModeDetect);
           result = U8(text);
+        } else if (op == "ui") {
+          result = host.Ui();
         } else if (op == "shutdowns") {
           result = shutdowns;
         } else if (op == "set-shutdown") {

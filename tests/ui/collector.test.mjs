@@ -264,6 +264,18 @@ try {
     assert.equal(await cpp('running'), 0);
     assert.ok((await cpp('tabs')).some((t) => t.active));
   });
+  await check('shutdown after tasks: asked (of the fake) once the queued job has ended', async () => {
+    assert.equal(await cpp('shutdowns'), 0);
+    await page.locator('#menubar .menu', { hasText: 'Web发布模块管理器' }).click();
+    await page.locator('#menubar [data-cmd="32806"]').click();
+    await until('option checked', async () => (await cpp('ui')).commands['32806'].checked);
+    await selectJob('plan-1');
+    await until('start enabled', async () => enabled(9500));
+    await tool(9500).click();
+    await until('shutdown asked', async () => (await cpp('shutdowns')) > 0);
+    assert.equal(await cpp('running'), 0);
+    await cpp('set-shutdown', false);
+  });
 } finally {
   await context.close();
   fs.rmSync(userDataDir, { recursive: true, force: true });
