@@ -133,9 +133,7 @@ bool TreeCommandEnabled(int command, const TreeSelection& s) {
   const size_t jobs = s.jobIds.size();
   const bool one = jobs == 1;
   switch (command) {
-    case 10002:
     case 10007:
-    case 10012:
       return true;
     case 9500:
       return s.any && (jobs > 1 || (one && !s.siteRow && (!s.active || s.paused)));
@@ -143,8 +141,6 @@ bool TreeCommandEnabled(int command, const TreeSelection& s) {
       return one && !s.siteRow && s.active;
     case 9503:
       return one && !s.siteRow && s.active && !s.paused;
-    case 10001:
-      return s.any && !s.siteRow && !(one && s.active);
     case 10018:
     case 10011:
       return one && !s.active;
@@ -164,8 +160,6 @@ bool TreeCommandEnabled(int command, const TreeSelection& s) {
       return s.any && !(one && s.active);
     case 9501:
       return one && !s.siteRow;
-    case 10013:
-      return s.any;
     default:
       return false;
   }
@@ -312,11 +306,6 @@ std::vector<EventEntry> CLeftView::EventTable() {
     RecomputeSelection();
     return 1;
   };
-  auto edit = [this](const CElement&) {
-    RecomputeSelection();
-    if (!selection_.siteRow) OnCommand(10001);
-    return 1;
-  };
   auto over = [this](const CElement& e) {
     OnMouseOver(e);
     return 1;
@@ -336,8 +325,6 @@ std::vector<EventEntry> CLeftView::EventTable() {
       // The plan marker's text is a font element inside the name cell: a click on it
       // selects the row in the page too.
       {kEventByTag, kEvClick, u"font", recompute},
-      {kEventByTag, kEvDblClick, u"td", edit},
-      {kEventByTag, kEvDblClick, u"font", edit},
       {kEventByTag, kEvMouseOver, u"font", over},
       {kEventByTag, kEvMouseOver, u"td", over},
       {kEventByTag, kEvMouseOut, u"font", out},

@@ -111,9 +111,12 @@ try {
     const menus = await page.locator('#menubar .menu').evaluateAll((els) => els.map((e) => e.firstChild.textContent));
     assert.deepEqual(menus, ['文件(F)', '视图(V)', '工具T)', '帮助(H)']);
     assert.deepEqual(await page.locator('#toolbar .tool').allTextContents(),
-      ['新建站点', '新建规则', '编辑规则', '开始', '暂停', '停止']);
+      ['新建站点', '开始', '暂停', '停止']);
     assert.equal(await page.locator('#menubar [data-cmd="9500"].disabled').count(), 1);
-    assert.equal(await page.locator('#menubar [data-cmd="10002"].disabled').count(), 0);
+    assert.equal(await page.locator('#menubar [data-cmd="10007"].disabled').count(), 0);
+    // Commands of features not built yet are absent, not shown dead.
+    for (const id of [10001, 10002, 10012, 10013, 32796, 32803])
+      assert.equal(await page.locator(`[data-cmd="${id}"]`).count(), 0, `command ${id}`);
     await until('start tab', async () => (await page.locator('.tab .tab-text').allTextContents()).join() === '最新动态');
     await frameOf((await activeTab()).page).locator('#heading').waitFor();
   });
