@@ -56,6 +56,29 @@ bool IsAlive(pid_t pid) {
   return state != 'Z' && state != 'X';
 }
 
+// Whether any thread of the process still runs. The main thread of a multithreaded server can
+// be a zombie while its other threads are still exiting and keep the shared file table (data
+// file locks, the listening socket) open; only when every thread is gone are they released.
+bool AnyThreadAlive(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (!dir) return IsAlive(pid);
+  bool alive = false;
+  while (dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    std::string stat = ReadSmallFile(tasks + "/" + e->d_name + "/stat");
+    auto close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) continue;
+    char state = stat[close + 2];
+    if (state != 'Z' && state != 'X') {
+      alive = true;
+      break;
+    }
+  }
+  closedir(dir);
+  return alive;
+}
+
 std::string Comm(pid_t pid) {
   std::string comm = ReadSmallFile("/proc/" + std::to_string(pid) + "/comm");
   while (!comm.empty() && (comm.back() == '\n' || comm.back() == '\0')) comm.pop_back();
@@ -185,8 +208,12 @@ int StartLocalServerAt(const std::u16string& programFolder, const std::u16string
       dup2(devnull, 0);
       dup2(devnull, 1);
       dup2(devnull, 2);
-      long maxFd = sysconf(_SC_OPEN_MAX);
-      for (int fd = 3; fd < (maxFd > 0 ? maxFd : 1024); ++fd) close(fd);
+      // One call instead of one per possible descriptor: with a high descriptor limit the
+      // loop alone could take longer than the start waits for the launcher.
+      if (close_range(3, ~0U, 0) != 0) {
+        long maxFd = sysconf(_SC_OPEN_MAX);
+        for (int fd = 3; fd < (maxFd > 0 ? maxFd : 1024); ++fd) close(fd);
+      }
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -204,12 +231,14 @@ int StartLocalServerAt(const std::u16string& programFolder, const std::u16string
   close(fds[0]);
   close(devnull);
 
-  // Wait (briefly) until the new process carries the server's name, so that a second start
-  // right after this one sees it running.
-  for (int i = 0; server > 0 && i < 200; ++i) {
-    if (!IsAlive(server) || Comm(server) == kServerName) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // Wait until the new process is found the way IsLocalServerRunningAt finds it (or has
+  // ended), so that a check or a second start right after this one sees it running. The name
+  // alone is not enough: exec sets the new name before the new command line is readable, and
+  // in that moment the process matches no program folder.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (server > 0 && IsAlive(server) && FindLocalServer(programFolder) == 0 &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   return 1;
 }
 
@@ -217,7 +246,8 @@ int StopLocalServerAt(const std::u16string& programFolder) {
   pid_t pid = FindLocalServer(programFolder);
   if (pid == 0) return 1;
   if (kill(pid, SIGTERM) != 0) return 1;  // not ours to end: left alone
-  while (IsAlive(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Gone means every thread has ended, so its files, locks and port are free for a restart.
+  while (AnyThreadAlive(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return 1;
 }
 
