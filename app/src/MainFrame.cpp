@@ -82,7 +82,8 @@ Json TabImages() {
 
 // New/edit job (10002, 10001) come with the job editor, import/export job (10012, 10013) with
 // the import and export dialogs, and the web publishing and database module managers
-// (32796, 32803) with the module managers; until then they are left out, not shown dead.
+// (32796, 32803) with the module managers, and the HTTP request tool and link extractor
+// (32795, 32799) with their tool pages; until then they are left out, not shown dead.
 Json MenuBar() {
   return Json::array({
       {{"text", "文件(&F)"},
@@ -92,8 +93,7 @@ Json MenuBar() {
       {{"text", "视图(&V)"},
        {"items", {Item(32783, "左边任务列表栏"), Item(32784, "工具栏"), Item(59393, "状态栏(&S)")}}},
       {{"text", "工具&T)"},
-       {"items", {Item(32795, "Http请求工具"), Item(32799, "提取网页全部链接"),
-                  Item(32800, "中文分词效果测试"), Item(32802, "编辑同义词库"), Separator(),
+       {"items", {Item(32800, "中文分词效果测试"), Item(32802, "编辑同义词库"), Separator(),
                   Item(32806, "完成任务后关机"), Item(32788, "选项")}}},
       {{"text", "帮助(&H)"},
        {"items", {Item(32773, "帮助"), Item(32779, "官方主页"), Item(32778, "官方论坛"),

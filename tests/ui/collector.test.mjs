@@ -266,7 +266,7 @@ try {
   });
   await check('shutdown after tasks: asked (of the fake) once the queued job has ended', async () => {
     assert.equal(await cpp('shutdowns'), 0);
-    await page.locator('#menubar .menu', { hasText: 'Http请求工具' }).click();
+    await page.locator('#menubar .menu', { hasText: '中文分词效果测试' }).click();
     await page.locator('#menubar [data-cmd="32806"]').click();
     await until('option checked', async () => (await cpp('ui')).commands['32806'].checked);
     await selectJob('plan-1');
