@@ -2,16 +2,9 @@
 
 #include "app/LogView.h"
 #include "net/Http.h"
-#include "store/Settings.h"
-
-#if __has_include("publish/RunnerStep.h")
 #include "publish/RunnerStep.h"
-#define RZ_APP_HAS_PUBLISH 1
-#endif
-#if __has_include("rewrite/Rewrite.h")
 #include "rewrite/Rewrite.h"
-#define RZ_APP_HAS_REWRITE 1
-#endif
+#include "store/Settings.h"
 
 namespace rz {
 
@@ -26,14 +19,10 @@ void CCollectorUi::Create() {
 
   RunnerMaker() = [] {
     auto kite = std::make_shared<CKite>();
-#ifdef RZ_APP_HAS_REWRITE
     kite->SetRewrite([](ToData& item, const std::vector<LabelRule>& labels) {
       return RewriteItemLabels(item, labels);
     });
-#endif
-#ifdef RZ_APP_HAS_PUBLISH
     kite->SetPublishWorker(std::make_unique<CPublishRunnerStep>());
-#endif
     return kite;
   };
 
