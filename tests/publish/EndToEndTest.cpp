@@ -89,12 +89,9 @@ TEST(PublishEndToEnd, CollectedItemsReachEveryDestination) {
   dbModule.SqlValue = {u"insert into 数据表前缀article(title,body) values('[DB:标题]','[DB:内容]')"};
   ASSERT_TRUE(SaveModule(kModuleFolderDb, dbModule));
   const DbSettings maria = rztest::MariaDb::Settings();
-  const std::u16string schema = Format(u"e2e_%d", static_cast<int>(getpid()));
-  CAdo server;
-  server.SetType(u"MySql");
-  ASSERT_TRUE(server.Open(maria));
-  server.Execute(Format(u"DROP DATABASE IF EXISTS %s", schema));
-  ASSERT_TRUE(server.Execute(Format(u"CREATE DATABASE %s CHARACTER SET utf8mb4", schema)));
+  rztest::ScratchSchema scratch(u"e2e_");
+  ASSERT_TRUE(scratch.Ok());
+  const std::u16string& schema = scratch.Name();
   DbSettings targetDb = maria;
   targetDb.SqlDb = schema;
   CAdo target;
@@ -200,7 +197,6 @@ TEST(PublishEndToEnd, CollectedItemsReachEveryDestination) {
   ASSERT_TRUE(db.SelectForPublish(0, 0));
   EXPECT_EQ(db.RecordCount(), 0);
   db.Close();
-  server.Execute(Format(u"DROP DATABASE %s", schema));
 }
 #endif
 

@@ -231,12 +231,9 @@ TEST(ShippedModules, WordPressDatabaseModuleOnMariaDb) {
   rztest::QuietPauses quiet;
   rztest::Sandbox sandbox;
   const DbSettings maria = rztest::MariaDb::Settings();
-  const std::u16string schema = Format(u"wp_%d", static_cast<int>(getpid()));
-  CAdo server;
-  server.SetType(u"MySql");
-  ASSERT_TRUE(server.Open(maria));
-  server.Execute(Format(u"DROP DATABASE IF EXISTS %s", schema));
-  ASSERT_TRUE(server.Execute(Format(u"CREATE DATABASE %s CHARACTER SET utf8mb4", schema)));
+  rztest::ScratchSchema scratch(u"wp_");
+  ASSERT_TRUE(scratch.Ok());
+  const std::u16string& schema = scratch.Name();
   DbSettings s = maria;
   s.SqlDb = schema;
   CAdo wp;
@@ -296,7 +293,6 @@ TEST(ShippedModules, WordPressDatabaseModuleOnMariaDb) {
   EXPECT_EQ(U8(values[2]), "5");
   EXPECT_EQ(U8(values[3]), "1");
   wp.Close();
-  server.Execute(Format(u"DROP DATABASE %s", schema));
 }
 
 TEST(PublishCli, PublishTestPrintsTheAnalysis) {

@@ -4,13 +4,43 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 #include "FixtureCms.h"
+#include "MariaDbFixture.h"
 #include "foundation/Pause.h"
 #include "foundation/Text.h"
 #include "store/JobRule.h"
+#include "storage/Ado.h"
 #include "store/PublishModule.h"
 
 namespace rztest {
+
+// A fresh database on the suite's MariaDB server for one test, dropped when it ends.
+class ScratchSchema {
+ public:
+  explicit ScratchSchema(const std::u16string& prefix)
+      : name_(pcutil::Format(u"%s%d", prefix, static_cast<int>(getpid()))) {
+    server_.SetType(u"MySql");
+    ok_ = server_.Open(MariaDb::Settings());
+    if (!ok_) return;
+    server_.Execute(pcutil::Format(u"DROP DATABASE IF EXISTS %s", name_));
+    ok_ = server_.Execute(pcutil::Format(u"CREATE DATABASE %s CHARACTER SET utf8mb4", name_));
+  }
+  ~ScratchSchema() {
+    if (ok_) server_.Execute(pcutil::Format(u"DROP DATABASE %s", name_));
+  }
+  ScratchSchema(const ScratchSchema&) = delete;
+  ScratchSchema& operator=(const ScratchSchema&) = delete;
+
+  bool Ok() const { return ok_; }
+  const std::u16string& Name() const { return name_; }
+
+ private:
+  std::u16string name_;
+  rz::CAdo server_;
+  bool ok_ = false;
+};
 
 // The web module of the fixture CMS: login, a token fetched as a random value, the post.
 inline rz::PublishModule CmsModule(const std::u16string& name = u"FixtureCms") {

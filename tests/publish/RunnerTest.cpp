@@ -134,12 +134,9 @@ TEST_P(PublishRunner, EveryDestinationGetsHostileTextByteExact) {
 
   // Database targets: a MariaDB database and an SQLite file, each with a bystander table x.
   const DbSettings maria = rztest::MariaDb::Settings();
-  const std::u16string schema = Format(u"pubt_%d", static_cast<int>(getpid()));
-  CAdo server;
-  server.SetType(u"MySql");
-  ASSERT_TRUE(server.Open(maria));
-  server.Execute(Format(u"DROP DATABASE IF EXISTS %s", schema));
-  ASSERT_TRUE(server.Execute(Format(u"CREATE DATABASE %s CHARACTER SET utf8mb4", schema)));
+  rztest::ScratchSchema scratch(u"pubt_");
+  ASSERT_TRUE(scratch.Ok());
+  const std::u16string& schema = scratch.Name();
   DbSettings target = maria;
   target.SqlDb = schema;
   CAdo mdb;
@@ -281,7 +278,6 @@ TEST_P(PublishRunner, EveryDestinationGetsHostileTextByteExact) {
   // Published items are not selected again.
   const rztest::PublishRun again = Run(job);
   EXPECT_EQ(again.Selected, 0);
-  server.Execute(Format(u"DROP DATABASE %s", schema));
 }
 
 TEST_P(PublishRunner, ResultCodesAndLogLines) {
