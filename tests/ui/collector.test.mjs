@@ -3,55 +3,20 @@
 // local fixture site, pause/resume/stop with a browser reload in between, a job started by
 // its interval plan, and the options page writing User/Cfg.xml.
 // Usage: node collector.test.mjs <collector_test_host>
-import { spawn } from 'node:child_process';
-import fs from 'node:fs';
-import os from 'node:os';
-import path from 'node:path';
-import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 import assert from 'node:assert/strict';
+import { launchBrowser, startHost, until as untilFor } from './harness.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const { chromium } = await import(path.join(here, 'node_modules/playwright-core/index.mjs'));
 const hostProgram = process.argv[2];
 
-const host = spawn(hostProgram, [], { stdio: ['pipe', 'pipe', 'inherit'] });
-const lines = readline.createInterface({ input: host.stdout });
-const waiting = [];
-const early = [];
-lines.on('line', (line) => {
-  const w = waiting.shift();
-  if (w) w(line);
-  else early.push(line);
-});
-const nextLine = () => new Promise((resolve) => (early.length ? resolve(early.shift()) : waiting.push(resolve)));
-async function cpp(...args) {
-  host.stdin.write(JSON.stringify(args) + '\n');
-  const line = await nextLine();
-  if (!line.startsWith('OK ')) throw new Error(`host: ${args[0]}: ${line}`);
-  return JSON.parse(line.slice(3));
-}
+const { host, nextLine, cpp } = startHost(hostProgram);
 const ready = await nextLine();
 if (!ready.startsWith('READY ')) throw new Error('host did not start: ' + ready);
 const address = ready.slice(6);
 
-const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'rz-chromium-'));
-const context = await chromium.launchPersistentContext(userDataDir, {
-  executablePath: '/usr/bin/chromium', headless: true, viewport: { width: 1280, height: 800 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const browser = await launchBrowser();
+const { context } = browser;
 
-async function until(what, fn, ms = 20000) {
-  const end = Date.now() + ms;
-  let last;
-  while (Date.now() < end) {
-    last = await fn();
-    if (last) return last;
-    await new Promise((r) => setTimeout(r, 100));
-  }
-  throw new Error(`gave up waiting for ${what} (last: ${JSON.stringify(last)})`);
-}
+const until = (what, fn, ms = 20000) => untilFor(what, fn, ms, 100);
 let failures = 0;
 async function check(name, fn) {
   try {
@@ -277,8 +242,7 @@ try {
     await cpp('set-shutdown', false);
   });
 } finally {
-  await context.close();
-  fs.rmSync(userDataDir, { recursive: true, force: true });
+  await browser.close();
   host.stdin.write(JSON.stringify(['quit']) + '\n');
   await new Promise((r) => host.on('exit', r));
 }

@@ -2,23 +2,11 @@
 // C++ handlers), drives headless chromium against it and checks the page bridge, the tab
 // strip, the filters and the server's security checks over real HTTP.
 // Usage: node shell.test.mjs <ui_test_host> <build folder>
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 import assert from 'node:assert/strict';
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-let chromium;
-try {
-  ({ chromium } = await import(path.join(here, 'node_modules/playwright-core/index.mjs')));
-} catch (e) {
-  console.error('playwright-core is missing: run scripts/setup.sh (it installs tests/ui/node_modules)');
-  process.exit(1);
-}
+import { launchBrowser, startHost, until as untilFor } from './harness.mjs';
 
 const [hostProgram, buildDir] = process.argv.slice(2);
 if (!hostProgram || !buildDir) {
@@ -28,27 +16,7 @@ if (!hostProgram || !buildDir) {
 
 // ---------------------------------------------------------------- the host program
 
-const host = spawn(hostProgram, [], { stdio: ['pipe', 'pipe', 'inherit'] });
-const lines = readline.createInterface({ input: host.stdout });
-const waiting = [];
-const early = [];
-lines.on('line', (line) => {
-  const w = waiting.shift();
-  if (w) w(line);
-  else early.push(line);
-});
-function nextLine() {
-  return new Promise((resolve) => {
-    if (early.length) resolve(early.shift());
-    else waiting.push(resolve);
-  });
-}
-async function cpp(...args) {
-  host.stdin.write(JSON.stringify(args) + '\n');
-  const line = await nextLine();
-  if (!line.startsWith('OK ')) throw new Error(`host: ${args[0]}: ${line}`);
-  return JSON.parse(line.slice(3));
-}
+const { host, nextLine, cpp } = startHost(hostProgram);
 
 const ready = await nextLine();
 if (!ready.startsWith('READY ')) throw new Error('host did not start: ' + ready);
@@ -59,14 +27,8 @@ const port = Number(base.port);
 
 // ---------------------------------------------------------------- the browser
 
-const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'rz-chromium-'));
-const context = await chromium.launchPersistentContext(userDataDir, {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  viewport: { width: 1280, height: 800 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const browser = await launchBrowser();
+const { context } = browser;
 
 let failures = 0;
 async function check(name, fn) {
@@ -79,16 +41,7 @@ async function check(name, fn) {
   }
 }
 
-async function until(what, fn, ms = 8000) {
-  const end = Date.now() + ms;
-  let last;
-  while (Date.now() < end) {
-    last = await fn();
-    if (last) return last;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`gave up waiting for ${what} (last: ${JSON.stringify(last)})`);
-}
+const until = (what, fn, ms = 8000) => untilFor(what, fn, ms, 50);
 
 async function waitEvent(text) {
   const seen = [];
@@ -393,8 +346,7 @@ try {
       assert.ok(log.some((l) => l.startsWith('ui: refused 127.0.0.1:') && l.includes(`: ${check}: `)), check);
   });
 
-  await context.close();
-  fs.rmSync(userDataDir, { recursive: true, force: true });
+  await browser.close();
   host.stdin.write(JSON.stringify(['quit']) + '\n');
   await new Promise((r) => host.on('exit', r));
 }
