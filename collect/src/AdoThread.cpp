@@ -143,6 +143,14 @@ void CAdoThread::Feed(int stepCode, uint64_t serial) {
 
 bool CAdoThread::StoreLinkKey(const std::u16string& key) { return db_ && db_->InsertLink(key); }
 
+void CAdoThread::BeginLinks() {
+  if (db_) db_->BeginBatch();
+}
+
+void CAdoThread::EndLinks() {
+  if (db_) db_->CommitBatch();
+}
+
 bool CAdoThread::StoreLinkRow(const std::u16string& pageUrl) {
   return db_ && db_->InsertLinkRow(pageUrl);
 }

@@ -1,5 +1,6 @@
 #include "collect/ContentThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -35,12 +36,21 @@ int CContentThread::StartContent(const ContentRule& content, int gatherInterval,
   InputDone = 0;
   const int count = content.ThreadCount < 1 ? 0 : content.ThreadCount;
   active_ = count;
+  queueLimit_ = std::max<size_t>(64, 4 * static_cast<size_t>(count));
   StartPool(static_cast<uint32_t>(count), [this, serial](uint32_t) { Work(serial); });
   if (count == 0) CloseFileDb();
   return 1;
 }
 
-void CContentThread::Enqueue(ListUrlData& unit) { WorkQueue.Push(unit); }
+void CContentThread::Enqueue(ListUrlData& unit) {
+  // Without pauses the feeder would queue every row of the step at once, each unit with its
+  // own copy of the content rule: it waits while the workers have plenty to do.
+  while (IsRunning.load() && active_.load() > 0 && WorkQueue.Count() >= queueLimit_.load()) {
+    pcutil::PassPauseGate();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  WorkQueue.Push(unit);
+}
 
 void CContentThread::SetInputDone() { InputDone = 1; }
 

@@ -228,6 +228,12 @@ void CKite::OnListPage(ToData& page) {
     Emit();
     return;
   }
+  // Every way out of the loop commits what was stored.
+  struct LinkBatch {
+    CAdoThread& ado;
+    explicit LinkBatch(CAdoThread& a) : ado(a) { ado.BeginLinks(); }
+    ~LinkBatch() { ado.EndLinks(); }
+  } batch(AdoThread);
   for (const auto& link : page.Links) {
     if (!IsRunning.load()) return;
     if (AdoThread.StoreLinkKey(pcutil::UrlKey(link))) {

@@ -11,6 +11,36 @@ void EnsureCurlGlobal() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+namespace {
+
+// The share's data is guarded by curl's lock callbacks: one mutex per kind of shared data.
+std::mutex g_shareLocks[CURL_LOCK_DATA_LAST];
+
+void LockShare(CURL*, curl_lock_data data, curl_lock_access, void*) { g_shareLocks[data].lock(); }
+void UnlockShare(CURL*, curl_lock_data data, void*) { g_shareLocks[data].unlock(); }
+
+// Lives as long as the process: handles may still be in use while static objects go away.
+CURLSH* ConnectionShare() {
+  static CURLSH* const share = [] {
+    EnsureCurlGlobal();
+    CURLSH* s = curl_share_init();
+    if (!s) return s;
+    curl_share_setopt(s, CURLSHOPT_LOCKFUNC, LockShare);
+    curl_share_setopt(s, CURLSHOPT_UNLOCKFUNC, UnlockShare);
+    curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(s, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    return s;
+  }();
+  return share;
+}
+
+}  // namespace
+
+void ShareConnections(CURL* h) {
+  if (CURLSH* share = ConnectionShare()) curl_easy_setopt(h, CURLOPT_SHARE, share);
+}
+
 EasyPtr NewEasy() {
   EnsureCurlGlobal();
   return EasyPtr(curl_easy_init());

@@ -36,6 +36,11 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Options every handle gets: the connect and stall limits, no signals, no verbose output.
 void ApplyCommonOptions(CURL* h);
 
+// HTTP handles: one connection cache for the whole process, so a session that ends leaves
+// its kept-alive connection to the next session for the same server (a collector fetches
+// thousands of pages from one site, each with a session of its own).
+void ShareConnections(CURL* h);
+
 // Text of a curl result plus curl's own detail, for LastError.
 std::string CurlErrorText(CURLcode code, const char* detail);
 

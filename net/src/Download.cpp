@@ -59,6 +59,7 @@ int DownloadToFile(const std::u16string& address, const std::u16string& localPat
   const std::string url = EscapeUrlPath(Utf16ToUtf8(address));
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   ApplyCommonOptions(h);
+  if (state.isHttp) ShareConnections(h);
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_USERAGENT, Utf16ToUtf8(kDefaultUserAgent).c_str());

@@ -310,6 +310,7 @@ int CHttpClientSession::OpenRequest(bool post, const std::u16string& path,
   url += path.empty() ? std::string("/") : EscapeUrlPath(Utf16ToUtf8(path));
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   ApplyCommonOptions(h);
+  ShareConnections(h);  // after the reset, which drops the share
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, handles_->errorText);
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(h, CURLOPT_USERAGENT, Utf16ToUtf8(UserAgent).c_str());

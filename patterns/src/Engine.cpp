@@ -93,6 +93,12 @@ void Matcher::SetSubject(const std::u16string& subject) {
   lastRc_ = 0;
 }
 
+void Matcher::Release() {
+  subject_ = matched_ = nullptr;
+  std::u16string().swap(scratch_);
+  lastRc_ = 0;
+}
+
 bool Matcher::Find(std::size_t start, bool notEmptyAtStart) {
   lastRc_ = 0;
   if (!matched_ || start > matched_->size()) return false;

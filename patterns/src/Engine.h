@@ -46,6 +46,8 @@ class Matcher {
   // Text of a group of the last match, from the original subject ("" when it took no part).
   std::u16string Text(int group) const;
   std::size_t SubjectLength() const { return subject_ ? subject_->size() : 0; }
+  // Drops the subject (and any repaired copy of it) so a kept matcher holds no page text.
+  void Release();
 
  private:
   std::unique_ptr<pcre2_code, CodeFree> code_;

@@ -1,5 +1,8 @@
 #include "patterns/Regex.h"
 
+#include <map>
+#include <string_view>
+
 #include "Engine.h"
 #include "foundation/Pause.h"
 #include "foundation/Text.h"
@@ -10,8 +13,10 @@ namespace {
 using regex_detail::ForEachMatch;
 using regex_detail::Matcher;
 
+bool HasCrLf(const std::u16string& text) { return text.find(u"\r\n") != std::u16string::npos; }
+
 std::u16string CrLfToLf(const std::u16string& text) {
-  if (text.find(u"\r\n") == std::u16string::npos) return text;
+  if (!HasCrLf(text)) return text;
   std::u16string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -20,6 +25,55 @@ std::u16string CrLfToLf(const std::u16string& text) {
   }
   return out;
 }
+
+// A compiled pattern taken from this thread's cache for one call. Rules run the same few
+// patterns on every page, and compiling (with the JIT) costs more than matching a page.
+// A pattern already in use further up this thread's stack gets a compiled copy of its own.
+class CachedMatcher {
+ public:
+  CachedMatcher(const std::u16string& pattern, unsigned flags) {
+    Cache& cache = ThreadCache();
+    auto it = cache.find(Key{flags, pattern});
+    if (it == cache.end()) {
+      if (cache.size() >= kMaxEntries) std::erase_if(cache, [](const auto& e) { return !e.second->busy; });
+      it = cache.emplace(Key{flags, pattern}, std::make_unique<Entry>(pattern, flags)).first;
+    }
+    if (it->second->busy) {
+      own_ = std::make_unique<Matcher>(pattern, flags);
+      matcher_ = own_.get();
+    } else {
+      entry_ = it->second.get();
+      entry_->busy = true;
+      matcher_ = &entry_->matcher;
+    }
+  }
+  ~CachedMatcher() {
+    if (!entry_) return;
+    entry_->matcher.Release();
+    entry_->busy = false;
+  }
+  CachedMatcher(const CachedMatcher&) = delete;
+  CachedMatcher& operator=(const CachedMatcher&) = delete;
+  Matcher& operator*() { return *matcher_; }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 64;
+  struct Entry {
+    Entry(const std::u16string& pattern, unsigned flags) : matcher(pattern, flags) {}
+    Matcher matcher;
+    bool busy = false;
+  };
+  using Key = std::pair<unsigned, std::u16string>;
+  using Cache = std::map<Key, std::unique_ptr<Entry>>;
+  static Cache& ThreadCache() {
+    thread_local Cache cache;
+    return cache;
+  }
+
+  Entry* entry_ = nullptr;
+  std::unique_ptr<Matcher> own_;
+  Matcher* matcher_ = nullptr;
+};
 
 bool EveryMatch(unsigned flags) { return (flags & Global) && (flags & AllCaptures); }
 
@@ -172,8 +226,12 @@ std::vector<Piece> ParseTemplate(const std::u16string& t, int groups, bool norma
 // points where a suspended worker parks.
 bool RegexCapture(const std::u16string& pattern, const std::u16string& subject, unsigned flags,
                   std::vector<std::u16string>& out) {
-  Matcher m(CrLfToLf(pattern), flags);
-  const std::u16string text = CrLfToLf(subject);
+  CachedMatcher cached(HasCrLf(pattern) ? CrLfToLf(pattern) : pattern, flags);
+  Matcher& m = *cached;
+  // Most pages hold no CR LF: they are matched in place instead of copied.
+  const bool crlf = HasCrLf(subject);
+  const std::u16string converted = crlf ? CrLfToLf(subject) : std::u16string();
+  const std::u16string& text = crlf ? converted : subject;
   m.SetSubject(text);
   int matches = ForEachEntry(m, flags, [&](std::u16string entry) {
     out.push_back(std::move(entry));
@@ -185,7 +243,8 @@ bool RegexCapture(const std::u16string& pattern, const std::u16string& subject, 
 
 bool RegexCaptureOdd(const std::u16string& pattern, const std::u16string& subject,
                      unsigned flags, std::vector<std::u16string>& out) {
-  Matcher m(pattern, flags);
+  CachedMatcher cached(pattern, flags);
+  Matcher& m = *cached;
   m.SetSubject(subject);
   std::size_t position = 0;
   int matches = ForEachEntry(m, flags, [&](std::u16string entry) {
@@ -196,7 +255,8 @@ bool RegexCaptureOdd(const std::u16string& pattern, const std::u16string& subjec
 
 bool RegexReplace(std::u16string& subject, const std::u16string& pattern, unsigned flags,
                   const std::u16string& replacement, int* replaced) {
-  Matcher m(pattern, flags);
+  CachedMatcher cached(pattern, flags);
+  Matcher& m = *cached;
   const std::vector<Piece> pieces =
       ParseTemplate(replacement, m.GroupCount(), (flags & NormalizeReplacement) != 0);
   m.SetSubject(subject);
@@ -218,7 +278,8 @@ bool RegexReplace(std::u16string& subject, const std::u16string& pattern, unsign
 
 int RegexSplit(std::vector<std::u16string>& out, const std::u16string& subject, unsigned flags,
                const std::u16string& pattern) {
-  Matcher m(pattern, flags);
+  CachedMatcher cached(pattern, flags);
+  Matcher& m = *cached;
   m.SetSubject(subject);
   std::vector<std::u16string> entries;
   std::size_t pieceStart = 0;

@@ -1,6 +1,8 @@
 #include "storage/Ado.h"
 
+#include <errmsg.h>
 #include <mysql.h>
+#include <poll.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -162,12 +164,37 @@ void CAdo::SetMySqlError() {
 bool CAdo::SendMySql(const std::u16string& sql) {
   const std::string bytes = Utf16ToUtf8(sql);
   if (mysql_real_query(my_->conn, bytes.data(), bytes.size()) == 0) return true;
-  SetMySqlError();
+  // "Gone away" means the statement never reached the server, so sending it again on a new
+  // connection cannot run it twice. A connection lost during the statement is not retried:
+  // the server may have run it.
+  if (mysql_errno(my_->conn) == CR_SERVER_GONE_ERROR && ConnectMySql() &&
+      mysql_real_query(my_->conn, bytes.data(), bytes.size()) == 0)
+    return true;
+  if (my_->conn) {
+    SetMySqlError();
+    // A broken connection is replaced before the next statement.
+    const unsigned code = mysql_errno(my_->conn);
+    if (code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST) my_->Disconnect();
+  }
   return false;
 }
 
+namespace {
+
+// A healthy idle connection has nothing to read. Input or a hang-up means the server closed
+// it (KILL, restart, wait_timeout) or sent an error first; only then is a ping needed, so a
+// statement costs one round trip instead of two.
+bool ConnectionQuiet(MYSQL* conn) {
+  const int fd = static_cast<int>(mysql_get_socket(conn));
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN | POLLRDHUP, 0};
+  return poll(&p, 1, 0) == 0;
+}
+
+}  // namespace
+
 bool CAdo::EnsureMySql() {
-  if (my_->conn && mysql_ping(my_->conn) == 0) return true;
+  if (my_->conn && (ConnectionQuiet(my_->conn) || mysql_ping(my_->conn) == 0)) return true;
   return ConnectMySql();
 }
 

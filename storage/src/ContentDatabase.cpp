@@ -416,6 +416,12 @@ bool ContentDatabase::InsertLinkRow(const std::u16string& pageUrl) {
   return ExecuteTemplate(tpl, {{u"PageUrl", pageUrl}});
 }
 
+bool ContentDatabase::BeginBatch() {
+  return Connection.Execute(IsMySql() ? u"START TRANSACTION" : u"BEGIN");
+}
+
+bool ContentDatabase::CommitBatch() { return Connection.Execute(u"COMMIT"); }
+
 bool ContentDatabase::SelectUncollected() {
   return SelectContent(Format(u"where %s=0", kCollected));
 }

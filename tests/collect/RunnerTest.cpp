@@ -681,6 +681,38 @@ TEST_F(RunnerTest, StopWhilePausedEndsTheWorkers) {
   EXPECT_EQ(kite.IsPaused.load(), 0);
 }
 
+// More rows than the content queue takes at once: the feed waits for the workers, every row
+// is collected once, and a stop releases a waiting feed.
+TEST_F(RunnerTest, LongJobsAreFedAsTheWorkersGoAndStopCleanly) {
+  Site site;
+  for (int n = 1; n <= 150; ++n)
+    site.http.Serve("/many/" + std::to_string(n) + ".html",
+                    rztest::Page(Article(n, true), "text/html; charset=utf-8"));
+  auto rule = ArticleJob(site, "many", AccessDb(), 1, 150, "many");
+  rz::CKite kite;
+  Reports reports;
+  kite.OnLog.Connect(&reports, &Reports::Log);
+  kite.OnFinished.Connect(&reports, &Reports::Finished);
+  ASSERT_EQ(kite.StartJob(rule), 1);
+  ASSERT_TRUE(reports.WaitFinished()) << reports.All();
+  EXPECT_EQ(reports.Count("采内容--成功采集内容"), 150) << reports.All();
+  EXPECT_EQ(Collected(Rows(*rule)), 150);
+
+  auto stopped = ArticleJob(site, "many-stop", AccessDb(), 1, 150, "many");
+  stopped->ContentRex.ThreadCount = 1;
+  reports.Clear();
+  std::atomic<int> ok{0};
+  reports.OnEach = [&](const rz::LogData& d) {
+    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++ok == 3) kite.StopJob();
+  };
+  ASSERT_EQ(kite.StartJob(stopped), 1);
+  for (int i = 0; i < 6000 && ok.load() < 3; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WaitIdle(kite);
+  EXPECT_FALSE(kite.WorkersBusy());
+  EXPECT_LT(Collected(Rows(*stopped)), 150);
+}
+
 // ---- rizede-cli run ----
 
 void SaveQuietSettings() {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include "HttpFixture.h"
 #include "NetTestUtil.h"
@@ -298,6 +300,24 @@ TEST(HttpRequest, FetchPageGivesStatusOnlyOnSuccess) {
   EXPECT_EQ(text, u"kept");
   EXPECT_EQ(FetchPage(U(site.Url("/ok")), text, u"自动识别"), 200);
   EXPECT_EQ(text, u"<p>好</p>");
+}
+
+TEST(HttpRequest, SessionsOneAfterAnotherShareTheConnectionButNotTheCookies) {
+  HttpFixture site;
+  std::mutex lock;
+  std::set<int> clientPorts;
+  site.Handle("/p", [&](const httplib::Request& req, httplib::Response& res) {
+    {
+      std::lock_guard hold(lock);
+      clientPorts.insert(req.remote_port);
+    }
+    res.set_header("Set-Cookie", "sid=1; Path=/");
+    res.set_content("x", "text/html");
+  });
+  std::u16string text;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(FetchPage(U(site.Url("/p")), text, u"gb2312"), 200);
+  EXPECT_EQ(clientPorts.size(), 1u);  // one kept-alive connection for the three sessions
+  for (const auto& seen : site.Requests()) EXPECT_EQ(seen.Header("Cookie"), "");
 }
 
 TEST(HttpRequest, FetchPageUsesTheGlobalUserAgent) {

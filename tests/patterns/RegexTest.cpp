@@ -393,3 +393,27 @@ TEST(RegexText, RunsOnManyThreadsAtOnce) {
   SetFixedPauseMs(saved);
   EXPECT_EQ(counts, std::vector<int>(4, 20));
 }
+
+TEST(RegexText, ReusedPatternsKeepTheirFlagsAndSubjects) {
+  // The same text under other flags is another pattern.
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(Capture("(abc)", "xABC", Global | AllCaptures), Entries{});
+    EXPECT_EQ(Capture("(abc)", "xABC", Global | AllCaptures | CaseInsensitive),
+              (Entries{"ABC", "ABC"}));
+  }
+  // More patterns than a thread keeps compiled, cycled: each still matches its own text,
+  // and a long page (JIT) and a short label alternate on the same pattern.
+  std::string page(5000, 'y');
+  page += "<h1>long</h1>";
+  for (int round = 0; round < 3; ++round)
+    for (int i = 0; i < 100; ++i) {
+      const std::string n = std::to_string(i);
+      const std::string pattern = "<h" + n + ">(.*?)</h" + n + ">";
+      EXPECT_EQ(Capture(pattern, "<h" + n + ">v" + n + "</h" + n + ">", 0x83),
+                (Entries{"<h" + n + ">v" + n + "</h" + n + ">", "v" + n}));
+      if (i == 1) EXPECT_EQ(Capture(pattern, page, 0x83), (Entries{"<h1>long</h1>", "long"}));
+    }
+  // A subject given once is not held: the next call on the same pattern sees only its own.
+  EXPECT_EQ(Replace("aXa", "X", 0x83, "-"), "a-a");
+  EXPECT_EQ(Replace("bb", "X", 0x83, "-"), "bb");
+}

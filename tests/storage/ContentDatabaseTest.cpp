@@ -126,6 +126,24 @@ TEST_P(ContentDb, StoresLinksOnceAndKnowsThemAfterwards) {
   EXPECT_FALSE(rows[0][u"ID"].empty());
 }
 
+TEST_P(ContentDb, LinkBatchCommitsEverythingButTheRejectedInsert) {
+  auto db = Open();
+  auto reader = Open();  // another stage's connection sees only what was committed
+  ASSERT_TRUE(db->BeginBatch()) << U8(db->Connection.ErrorText(u""));
+  EXPECT_TRUE(db->InsertLink(u"a"));
+  EXPECT_FALSE(db->InsertLink(u"a"));  // known inside the batch as well
+  EXPECT_TRUE(db->InsertLinkRow(u"http://a.example/a"));
+  EXPECT_TRUE(db->InsertLink(u"b"));
+  ASSERT_TRUE(db->CommitBatch());
+  EXPECT_EQ(reader->CountLink(u"a"), 1);
+  EXPECT_EQ(reader->CountLink(u"b"), 1);
+  EXPECT_EQ(Select(*reader).size(), 1u);
+
+  // After the batch every statement commits on its own again.
+  EXPECT_TRUE(db->InsertLink(u"c"));
+  EXPECT_EQ(reader->CountLink(u"c"), 1);
+}
+
 TEST_P(ContentDb, InsertsAndUpdatesItemsThroughTheTemplates) {
   auto db = Open();
   ASSERT_TRUE(db->InsertLinkRow(u"http://a.example/1"));

@@ -51,6 +51,9 @@ class CAdoThread : public pcutil::CBaseThread {
   bool StoreLinkKey(const std::u16string& key);
   // The content row of a new link.
   bool StoreLinkRow(const std::u16string& pageUrl);
+  // The link statements of one list page, committed together.
+  void BeginLinks();
+  void EndLinks();
   // Content step: the row of a collected item (update 1: its stored row by ID, else a new row).
   bool WriteItem(const ToData& item, int update);
   // Keyword content step: a new row from the item's fields.

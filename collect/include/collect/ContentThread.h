@@ -39,7 +39,7 @@ class CContentThread : public pcutil::CBaseThread {
   // empties the queue and starts ThreadCount threads (none below 1, which ends at once).
   int StartContent(const ContentRule& content, int gatherInterval, const std::u16string& jobId,
                    const DbSettings& db);
-  // Enqueue slot.
+  // Enqueue slot; waits while the queue is full and the workers run.
   void Enqueue(ListUrlData& unit);
   // Input-done slot.
   void SetInputDone();
@@ -55,6 +55,7 @@ class CContentThread : public pcutil::CBaseThread {
   std::mutex fileLock_;  // FileDb and its inserts
   std::shared_ptr<ContentDatabase> fileDb_;
   std::atomic<int> active_{0};
+  std::atomic<size_t> queueLimit_{64};  // Enqueue waits while the queue holds this many
   std::atomic<uint64_t> serial_{0};
 };
 

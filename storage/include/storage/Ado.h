@@ -82,7 +82,7 @@ class CAdo : public CAdoInterface {
   bool IsAccess() const { return type_ == u"ACCESS"; }
   bool BadEngine();
   bool ConnectMySql();
-  bool EnsureMySql();  // ping; reconnect with the saved settings when the server went away
+  bool EnsureMySql();  // reconnect with the saved settings when the server went away
   bool SendMySql(const std::u16string& sql);  // one statement on the open connection
   void SetMySqlError();                       // the connection's last error
   bool QueryUnlocked(const std::u16string& sql);

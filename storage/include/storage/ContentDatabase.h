@@ -71,6 +71,10 @@ class ContentDatabase {
   int CountLink(const std::u16string& key);
   bool InsertLink(const std::u16string& key);
   bool InsertLinkRow(const std::u16string& pageUrl);
+  // Statements between these two are committed together: one log flush instead of one per
+  // statement. A statement that fails inside fails alone; the others still commit.
+  bool BeginBatch();
+  bool CommitBatch();
   // Rows not yet collected.
   bool SelectUncollected();
   // Collected, unpublished rows: at most `count` (0: all), order 1 newest first, 2 random.
