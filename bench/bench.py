@@ -313,7 +313,7 @@ class Bench:
         subprocess.run(["perf", "record", "-F", "4999", "--call-graph", "dwarf,16384", "-o", data, "--"] +
                        self.command("rizede", lists), stdout=subprocess.DEVNULL, check=True)
         report = subprocess.run(["perf", "report", "-i", data, "--stdio", "--no-children",
-                                 "--percent-limit", "0.7", "-g", "none", "--sort", "dso,symbol", "--width", "160"],
+                                 "--percent-limit", "0.7", "-g", "none", "--sort", "dso,symbol"],
                                 capture_output=True, text=True).stdout
         path = os.path.join(OUT, "profile-%d.txt" % size)
         with open(path, "w") as f:

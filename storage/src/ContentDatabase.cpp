@@ -113,23 +113,28 @@ std::u16string ContentDatabase::BuildInsert(const std::u16string& sqlTemplate,
 std::u16string ContentDatabase::FillTemplate(const std::u16string& sqlTemplate,
                                              const FieldMap& record,
                                              const std::u16string& engine) {
+  const bool star = sqlTemplate.find(u"(*)") != std::u16string::npos;
+  const bool insert = !star && sqlTemplate.find(u"(INSERT1)") != std::u16string::npos;
+  // Values can be whole pages: the lists are only built when the template names them.
   std::vector<std::pair<std::u16string, std::u16string>> slots;  // placeholder, escaped value
   std::u16string setList, insertColumns, insertValues;
+  size_t valueSize = 0;
   for (const auto& [name, value] : record) {
-    std::u16string escaped = EscapeValue(value, engine);
-    slots.emplace_back(Placeholder(name), escaped);
+    slots.emplace_back(Placeholder(name), EscapeValue(value, engine));
+    const std::u16string& escaped = slots.back().second;
+    valueSize += escaped.size();
     if (name == u"ID") continue;
-    setList += ColumnRef(name, engine) + u"='" + escaped + u"',";
-    insertColumns += ColumnRef(name, engine) + u",";
-    insertValues += u"'" + escaped + u"',";
+    if (star) setList.append(ColumnRef(name, engine)).append(u"='").append(escaped).append(u"',");
+    if (insert) {
+      insertColumns.append(ColumnRef(name, engine)).append(u",");
+      insertValues.append(u"'").append(escaped).append(u"',");
+    }
   }
   for (auto* list : {&setList, &insertColumns, &insertValues})
     if (!list->empty()) list->pop_back();
-  const bool star = sqlTemplate.find(u"(*)") != std::u16string::npos;
-  const bool insert = !star && sqlTemplate.find(u"(INSERT1)") != std::u16string::npos;
 
   std::u16string out;
-  out.reserve(sqlTemplate.size() + 64);
+  out.reserve(sqlTemplate.size() + valueSize + 64);
   for (size_t i = 0; i < sqlTemplate.size();) {
     if (StartsAt(sqlTemplate, i, u"[DB:")) {
       const std::pair<std::u16string, std::u16string>* best = nullptr;

@@ -281,6 +281,21 @@ TEST(RegexText, SurrogatePairsAreOneCharacterAndLoneSurrogatesSurvive) {
   out.clear();
   EXPECT_FALSE(RegexCapture(pattern, u"xy", 0, out));
 
+  // Wherever a lone surrogate or a pair stands in a long text (the scan goes by blocks).
+  for (size_t at : {0u, 30u, 31u, 32u, 33u, 63u, 64u, 95u, 200u}) {
+    std::u16string page(240, u'a');
+    page[at] = char16_t(0xDC00);
+    out.clear();
+    EXPECT_TRUE(RegexCapture(u"([^a])", page, 0, out)) << at;
+    ASSERT_EQ(out.size(), 2u) << at;
+    EXPECT_EQ(out[1], std::u16string(1, char16_t(0xDC00))) << at;
+    page.replace(at, 1, u"\U0001F600");
+    out.clear();
+    EXPECT_TRUE(RegexCapture(u"^a*(.)a*$", page, 0, out)) << at;
+    ASSERT_EQ(out.size(), 2u) << at;
+    EXPECT_EQ(out[1], u"\U0001F600") << at;
+  }
+
   // Empty matches step over a whole pair.
   text = u"\U0001F600\U0001F600";
   RegexReplace(text, u"", Global, u"|");
