@@ -20,9 +20,13 @@ const char16_t CAdo::kBadEngineMessage[] = u"数据库类型为空,此为软件B
 struct CAdo::MySqlState {
   MYSQL* conn = nullptr;
   MYSQL_RES* result = nullptr;
+  // The row the next fetch returns. Seeking walks the result's row list from its start, so
+  // reading rows one after another by index must not seek, or a step's feed is quadratic.
+  unsigned long long cursor = 0;
   void FreeResult() {
     if (result) mysql_free_result(result);
     result = nullptr;
+    cursor = 0;
   }
   void Disconnect() {
     FreeResult();
@@ -161,13 +165,13 @@ void CAdo::SetMySqlError() {
   SetError(Utf8ToUtf16(mysql_error(my_->conn)), static_cast<long>(mysql_errno(my_->conn)));
 }
 
-bool CAdo::SendMySql(const std::u16string& sql) {
+bool CAdo::SendMySql(const std::u16string& sql, bool retry) {
   const std::string bytes = Utf16ToUtf8(sql);
   if (mysql_real_query(my_->conn, bytes.data(), bytes.size()) == 0) return true;
   // "Gone away" means the statement never reached the server, so sending it again on a new
   // connection cannot run it twice. A connection lost during the statement is not retried:
   // the server may have run it.
-  if (mysql_errno(my_->conn) == CR_SERVER_GONE_ERROR && ConnectMySql() &&
+  if (retry && mysql_errno(my_->conn) == CR_SERVER_GONE_ERROR && ConnectMySql() &&
       mysql_real_query(my_->conn, bytes.data(), bytes.size()) == 0)
     return true;
   if (my_->conn) {
@@ -371,8 +375,8 @@ bool CAdo::LastInsertId(const std::u16string& table, std::u16string& id) {
     SetError(u"数据库没有打开", 0);
     return false;
   }
-  // No ping here: a reconnect between the insert and this statement would lose the id.
-  if (!SendMySql(u"SELECT LAST_INSERT_ID() from " + table)) return false;
+  // No reconnect here: on a new connection the id of the insert is gone.
+  if (!SendMySql(u"SELECT LAST_INSERT_ID() from " + table, false)) return false;
   MYSQL_RES* r = mysql_store_result(my_->conn);
   if (!r) {
     SetMySqlError();
@@ -408,10 +412,13 @@ int CAdo::GetRow(long index, std::vector<std::u16string>& names,
     const unsigned columns = mysql_num_fields(r);
     if (index != -1) {
       if (index < 0) return static_cast<int>(columns);
-      mysql_data_seek(r, static_cast<unsigned long long>(index));
+      const auto wanted = static_cast<unsigned long long>(index);
+      if (wanted != my_->cursor) mysql_data_seek(r, wanted);
+      my_->cursor = wanted;
     }
     MYSQL_ROW row = mysql_fetch_row(r);
     if (!row) return static_cast<int>(columns);
+    ++my_->cursor;
     unsigned long* lengths = mysql_fetch_lengths(r);
     MYSQL_FIELD* fields = mysql_fetch_fields(r);
     for (unsigned c = 0; c < columns; ++c) {

@@ -573,6 +573,14 @@ TEST(CAdoMySql, RowAccessByIndexAndLastInsertId) {
   std::vector<std::u16string> names, values;
   EXPECT_EQ(ado.GetRow(2, names, values), 1);
   EXPECT_EQ(values, (std::vector<std::u16string>{u"c"}));
+  // Any order of indexes, repeats and "the next row" (-1) give the rows they name.
+  const std::vector<std::pair<long, std::u16string>> reads = {
+      {0, u"a"}, {1, u"b"}, {1, u"b"}, {-1, u"c"}, {0, u"a"}, {-1, u"b"}, {2, u"c"}, {3, u""}};
+  for (const auto& [index, expected] : reads) {
+    names.clear(), values.clear();
+    ado.GetRow(index, names, values);
+    EXPECT_EQ(values.empty() ? u"" : values[0], expected) << index;
+  }
   ASSERT_TRUE(ado.Query(u"select V from cado_rows where 1=0"));
   names.clear(), values.clear();
   EXPECT_EQ(ado.GetRow(0, names, values), 1);

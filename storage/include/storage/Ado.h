@@ -83,7 +83,9 @@ class CAdo : public CAdoInterface {
   bool BadEngine();
   bool ConnectMySql();
   bool EnsureMySql();  // reconnect with the saved settings when the server went away
-  bool SendMySql(const std::u16string& sql);  // one statement on the open connection
+  // One statement on the open connection; `retry`: once more on a new connection when the
+  // server had gone away before it arrived.
+  bool SendMySql(const std::u16string& sql, bool retry = true);
   void SetMySqlError();                       // the connection's last error
   bool QueryUnlocked(const std::u16string& sql);
   void SetError(const std::u16string& message, long code);
