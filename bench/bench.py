@@ -51,6 +51,7 @@ def free_port():
 class Bench:
     def __init__(self, work, runs, flush):
         self.flush = flush
+        self.flush_setting = "?"
         self.work = work
         self.runs = runs
         self.prog = os.path.join(work, "prog")
@@ -96,6 +97,7 @@ class Bench:
             if self.sql("SELECT 1", check=False) is not None:
                 if self.flush is not None:
                     self.sql("SET GLOBAL innodb_flush_log_at_trx_commit=%d" % self.flush)
+                self.flush_setting = self.sql("SELECT @@innodb_flush_log_at_trx_commit").strip()
                 return
             time.sleep(0.3)
         raise RuntimeError("MariaDB did not answer within 180 s")
@@ -220,13 +222,19 @@ class Bench:
         before_conn, before_req = self.requests_served()
         before_db = self.db_cpu()
         before_sql = self.statements()
+        # Peak RSS comes from GNU time: a process's ru_maxrss also counts the memory of what it
+        # was before exec, and a child forked from this script starts as a copy of it.
+        rss_file = logname + ".rss"
         with open(logname, "w") as out:
             t0 = time.monotonic()
-            self.child = subprocess.Popen(self.command(tool, lists), stdout=out,
+            self.child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", rss_file, "--"] +
+                                          self.command(tool, lists), stdout=out,
                                           stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
             _, status, ru = os.wait4(self.child.pid, 0)
             wall = time.monotonic() - t0
             self.child.returncode = os.waitstatus_to_exitcode(status)
+        with open(rss_file) as f:
+            rss_kib = int(f.read().split()[-1])
         # Rizede's last statements may still be in the server; let them land before counting.
         db_cpu = self.db_cpu() - before_db
         after_conn, after_req = self.requests_served()
@@ -251,7 +259,7 @@ class Bench:
         cpu = ru.ru_utime + ru.ru_stime
         return {"tool": tool, "pages": pages, "wall": wall, "pps": pages / wall,
                 "cpu_1k": cpu * 1000 / pages, "db_1k": (db_cpu if prefix else 0) * 1000 / pages,
-                "rss_mib": ru.ru_maxrss / 1024, "ok": not problems, "problems": problems,
+                "rss_mib": rss_kib / 1024, "ok": not problems, "problems": problems,
                 "body_mismatches": bodies, "load": os.getloadavg()[0],
                 "http_connections": conns, "statements_per_article":
                     (stmts if prefix else 0) / len(expected)}
@@ -393,7 +401,7 @@ def main():
     ap.add_argument("--tools", default=",".join(TOOLS))
     ap.add_argument("--profile", action="store_true")
     ap.add_argument("--flush", type=int, choices=(0, 1, 2),
-                    help="innodb_flush_log_at_trx_commit for the run (the launcher's is 1)")
+                    help="innodb_flush_log_at_trx_commit for the run (the launcher's is 2)")
     args = ap.parse_args()
     sizes = args.sizes or [1000]
     tools = args.tools.split(",")
@@ -423,7 +431,8 @@ def main():
         text = table(results, tag)
         print("\n%s, %d cores, %s, innodb_flush_log_at_trx_commit %s\n" %
               (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(),
-               os.uname().release, "1 (launcher)" if args.flush is None else args.flush))
+               os.uname().release,
+               bench.flush_setting + (" (launcher)" if args.flush is None else "")))
         print(text)
         with open(os.path.join(OUT, "table%s.md" % tag), "w") as f:
             f.write(text + "\n")

@@ -2,7 +2,7 @@
 # Debian packages the benchmark needs; installs only what is missing, so it is cheap to rerun.
 set -euo pipefail
 need=()
-for p in nginx wrk python3-scrapy python3-pymysql linux-perf mariadb-server \
+for p in nginx wrk time python3-scrapy python3-pymysql linux-perf mariadb-server \
          libcurl4-openssl-dev libpcre2-dev libmariadb-dev cmake g++; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || need+=("$p")
 done

@@ -15,7 +15,7 @@ namespace pcutil {
 int FixedPauseMs();
 void SetFixedPauseMs(int ms);  // negative counts as 0
 
-// The 300 ms unit pause: sleeps FixedPauseMs.
+// The 300 ms unit pause: sleeps FixedPauseMs (0: only the safe point).
 void UnitPause();
 // A designed pause of its own length; none when FixedPauseMs is 0.
 void PauseMs(int ms);
