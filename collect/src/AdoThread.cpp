@@ -151,6 +151,19 @@ void CAdoThread::EndLinks() {
   if (db_) db_->CommitBatch();
 }
 
+bool CAdoThread::KnownLinkKeys(const std::vector<std::u16string>& keys,
+                               std::set<std::u16string>& known) {
+  return db_ && db_->KnownLinks(keys, known);
+}
+
+bool CAdoThread::StoreNewLinks(const std::vector<std::u16string>& keys,
+                               const std::vector<std::u16string>& pageUrls) {
+  if (!db_ || !db_->BeginBatch()) return false;
+  if (db_->InsertLinks(keys) && db_->InsertLinkRows(pageUrls)) return db_->CommitBatch();
+  db_->RollbackBatch();
+  return false;
+}
+
 bool CAdoThread::StoreLinkRow(const std::u16string& pageUrl) {
   return db_ && db_->InsertLinkRow(pageUrl);
 }

@@ -228,36 +228,80 @@ void CKite::OnListPage(ToData& page) {
     Emit();
     return;
   }
+  if (!StoreLinksTogether(page.Links)) StoreLinksOneByOne(page.Links);
+}
+
+// The designed way: per link, its key (a rejected insert means a known link), then its row.
+void CKite::StoreLinksOneByOne(const std::vector<std::u16string>& links) {
   // Every way out of the loop commits what was stored.
   struct LinkBatch {
     CAdoThread& ado;
     explicit LinkBatch(CAdoThread& a) : ado(a) { ado.BeginLinks(); }
     ~LinkBatch() { ado.EndLinks(); }
   } batch(AdoThread);
-  for (const auto& link : page.Links) {
+  for (const auto& link : links) {
     if (!IsRunning.load()) return;
-    if (AdoThread.StoreLinkKey(pcutil::UrlKey(link))) {
-      if (AdoThread.StoreLinkRow(link)) {
-        RunLog.LogText = Format(Message(u"LogDownloadListOk"), link);
-        RunLog.OkCount += 1;
-      } else {
-        RunLog.LogText = Format(kRed, Format(u"数据库操作-写入网址出错%s", link));
-        RunLog.FailCount += 1;
-      }
-    } else {
-      RunLog.LogText = Format(Message(u"LogDownloadListRepeat"), link);
-      RunLog.RepeatCount += 1;
-    }
-    if (maxRepeatCount_ > 0 && RunLog.RepeatCount >= maxRepeatCount_) {
-      RunLog.LogText = u"采集网址-达到最大重复数量，将进行下一步--采集内容";
-      Emit();
-      // Connected to the link worker's stop slot: it ends after the current page.
-      AdoThread.OnAllDone.Emit();
-      return;
-    }
-    Emit();
-    pcutil::YieldPause();
+    const bool isNew = AdoThread.StoreLinkKey(pcutil::UrlKey(link));
+    if (!ReportLink(link, isNew, isNew && AdoThread.StoreLinkRow(link))) return;
   }
+}
+
+// The same outcome in a few statements: the page's known keys in one query, the new links in
+// one transaction. False when that cannot be done (nothing stored, nothing reported); a key
+// stored by someone else in between is such a case.
+bool CKite::StoreLinksTogether(const std::vector<std::u16string>& links) {
+  std::vector<std::u16string> keys;
+  keys.reserve(links.size());
+  for (const auto& link : links) keys.push_back(pcutil::UrlKey(link));
+  std::set<std::u16string> known;
+  if (!AdoThread.KnownLinkKeys(keys, known)) return false;
+  // Walked as the one-by-one way would: a link seen earlier on the page is known by then, and
+  // the repeat limit ends the page where it is reached.
+  std::vector<bool> isNew;
+  std::vector<std::u16string> newKeys, newLinks;
+  int repeats = RunLog.RepeatCount;
+  for (size_t i = 0; i < links.size(); ++i) {
+    isNew.push_back(known.insert(keys[i]).second);
+    if (isNew.back()) {
+      newKeys.push_back(keys[i]);
+      newLinks.push_back(links[i]);
+    } else if (maxRepeatCount_ > 0 && ++repeats >= maxRepeatCount_) {
+      break;
+    }
+  }
+  if (!IsRunning.load()) return true;
+  if (!newKeys.empty() && !AdoThread.StoreNewLinks(newKeys, newLinks)) return false;
+  for (size_t i = 0; i < isNew.size(); ++i) {
+    if (!IsRunning.load()) return true;
+    if (!ReportLink(links[i], isNew[i], true)) return true;
+  }
+  return true;
+}
+
+// The log line and counters of one link; false when the repeat limit ends the step.
+bool CKite::ReportLink(const std::u16string& link, bool isNew, bool stored) {
+  if (isNew) {
+    if (stored) {
+      RunLog.LogText = Format(Message(u"LogDownloadListOk"), link);
+      RunLog.OkCount += 1;
+    } else {
+      RunLog.LogText = Format(kRed, Format(u"数据库操作-写入网址出错%s", link));
+      RunLog.FailCount += 1;
+    }
+  } else {
+    RunLog.LogText = Format(Message(u"LogDownloadListRepeat"), link);
+    RunLog.RepeatCount += 1;
+  }
+  if (maxRepeatCount_ > 0 && RunLog.RepeatCount >= maxRepeatCount_) {
+    RunLog.LogText = u"采集网址-达到最大重复数量，将进行下一步--采集内容";
+    Emit();
+    // Connected to the link worker's stop slot: it ends after the current page.
+    AdoThread.OnAllDone.Emit();
+    return false;
+  }
+  Emit();
+  pcutil::YieldPause();
+  return true;
 }
 
 void CKite::OnLinkStepFinished() {

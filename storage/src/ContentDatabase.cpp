@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -72,18 +73,20 @@ std::u16string ContentDatabase::AccessPath(const std::u16string& sqlDb,
 
 std::u16string ContentDatabase::EscapeValue(const std::u16string& value,
                                             const std::u16string& engine) {
-  std::u16string out;
-  out.reserve(value.size() + 8);
-  if (engine == u"MySql") {
-    for (char16_t c : value) {
-      if (c == u'\\' || c == u'\'' || c == u'"') out += u'\\';
-      out += c;
-    }
-  } else {
-    for (char16_t c : value) {
-      if (c == u'\'') out += u'\'';
-      out += c;
-    }
+  // MySQL: a backslash before \ ' and "; Access: ' doubled. Values are often whole pages, so
+  // the result is sized first and written in place.
+  const bool mysql = engine == u"MySql";
+  auto special = [mysql](char16_t c) {
+    return c == u'\'' || (mysql && (c == u'\\' || c == u'"'));
+  };
+  size_t extra = 0;
+  for (char16_t c : value) extra += special(c);
+  if (extra == 0) return value;
+  std::u16string out(value.size() + extra, u'\0');
+  char16_t* p = out.data();
+  for (char16_t c : value) {
+    if (special(c)) *p++ = mysql ? u'\\' : u'\'';
+    *p++ = c;
   }
   return out;
 }
@@ -421,11 +424,81 @@ bool ContentDatabase::InsertLinkRow(const std::u16string& pageUrl) {
   return ExecuteTemplate(tpl, {{u"PageUrl", pageUrl}});
 }
 
+namespace {
+
+// Rows per statement of the link lists: a list page rarely has more links, and a statement
+// stays far below the server's packet limit.
+constexpr size_t kLinksPerStatement = 500;
+
+// "('a'),('b')" or "'a','b'" for the values [from, to).
+std::u16string ValueList(const std::vector<std::u16string>& values, size_t from, size_t to,
+                         bool rows, const std::u16string& engine) {
+  std::u16string out;
+  for (size_t i = from; i < to; ++i) {
+    if (i > from) out += u',';
+    out += rows ? u"('" : u"'";
+    out += ContentDatabase::EscapeValue(values[i], engine);
+    out += rows ? u"')" : u"'";
+  }
+  return out;
+}
+
+}  // namespace
+
+bool ContentDatabase::KnownLinks(const std::vector<std::u16string>& keys,
+                                 std::set<std::u16string>& known) {
+  auto hold = Connection.Hold();  // the result must stay ours until it is read
+  for (size_t from = 0; from < keys.size(); from += kLinksPerStatement) {
+    const size_t to = std::min(keys.size(), from + kLinksPerStatement);
+    if (!Read(Format(u"select Url as LinkKey from %sPageUrl where Url in (%s)", Prefix(),
+                     ValueList(keys, from, to, false, Settings.Type))))
+      return false;
+    std::vector<std::u16string> names, values;
+    for (long i = 0, n = RecordCount(); i < n; ++i) {
+      names.clear(), values.clear();
+      if (Connection.GetRow(i, names, values) < 1 || values.empty()) return false;
+      known.insert(values[0]);
+    }
+    CloseQuery();
+  }
+  return true;
+}
+
+bool ContentDatabase::InsertLinks(const std::vector<std::u16string>& keys) {
+  for (size_t from = 0; from < keys.size(); from += kLinksPerStatement) {
+    const std::u16string sql =
+        Format(u"INSERT INTO %sPageUrl (Url) VALUES %s", Prefix(),
+               ValueList(keys, from, std::min(keys.size(), from + kLinksPerStatement), true,
+                         Settings.Type));
+    if (!Connection.Execute(sql)) {
+      LastError = u"执行数据库操作失败！" + sql;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ContentDatabase::InsertLinkRows(const std::vector<std::u16string>& pageUrls) {
+  for (size_t from = 0; from < pageUrls.size(); from += kLinksPerStatement) {
+    const std::u16string sql =
+        Format(u"INSERT INTO %sContent (PageUrl) VALUES %s", Prefix(),
+               ValueList(pageUrls, from, std::min(pageUrls.size(), from + kLinksPerStatement),
+                         true, Settings.Type));
+    if (!Connection.Execute(sql)) {
+      LastError = u"执行数据库操作失败！" + sql;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ContentDatabase::BeginBatch() {
   return Connection.Execute(IsMySql() ? u"START TRANSACTION" : u"BEGIN");
 }
 
 bool ContentDatabase::CommitBatch() { return Connection.Execute(u"COMMIT"); }
+
+bool ContentDatabase::RollbackBatch() { return Connection.Execute(u"ROLLBACK"); }
 
 bool ContentDatabase::SelectUncollected() {
   return SelectContent(Format(u"where %s=0", kCollected));

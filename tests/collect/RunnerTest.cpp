@@ -387,6 +387,58 @@ TEST_F(RunnerTest, StepSwitchesDecideWhatRuns) {
   kite.StopJob();
 }
 
+// A list page holding a link twice and a link stored before: each is reported in page order,
+// as known from its second appearance on, and the repeat limit ends the page where it is met.
+TEST_F(RunnerTest, LinksOfAPageInOrderWithRepeatsAndTheRepeatLimit) {
+  Site site;
+  site.http.Serve("/dups.html", rztest::Page("<!--list--><a href=\"/news/1.html\">A</a>"
+                                             "<a href=\"/news/2.html\">B</a>"
+                                             "<a href=\"/news/1.html\">A</a>"
+                                             "<a href=\"/news/3.html\">C</a><!--/list-->"));
+  const std::string base = site.http.Url("/news/");
+  for (const auto& [db, limit] : {std::pair{AccessDb(), 0}, std::pair{AccessDb(), 2},
+                                  std::pair{rztest::MariaDb::Settings(), 0}}) {
+    static int serial = 0;
+    auto rule = SiteJob(site, "dups-" + std::to_string(++serial), db);
+    rule->ListUrlRex.Urls = {site.Url("/dups.html")};
+    rule->ListUrlRex.NotUrls.clear();
+    rule->IsOriginal = 0;  // the URL step only
+    {
+      rz::ContentDatabase stored(rule->DbSettings, rule->JobId);
+      ASSERT_TRUE(stored.Open(true, {u"标题"})) << S(stored.LastError);
+      ASSERT_TRUE(stored.InsertLink(pcutil::UrlKey(U(base + "2.html"))));
+    }
+    rz::GlobalSettings().MaxRepeatCount = limit;
+    rz::CKite kite;
+    Reports reports;
+    kite.OnLog.Connect(&reports, &Reports::Log);
+    kite.OnFinished.Connect(&reports, &Reports::Finished);
+    ASSERT_EQ(kite.StartJob(rule), 1);
+    ASSERT_TRUE(reports.WaitFinished()) << reports.All();
+    std::vector<std::string> seen;
+    for (const auto& d : reports.Logs()) {
+      std::string line = S(d.LogText);
+      line = line.substr(0, line.find("</font>"));
+      if (line.find("成功采集到新网址：") != std::string::npos)
+        seen.push_back("new " + line.substr(line.find(base) + base.size()));
+      else if (line.find("已经采集过") != std::string::npos)
+        seen.push_back("known " + line.substr(line.find(base) + base.size()));
+      else if (line.find("达到最大重复数量") != std::string::npos)
+        seen.push_back("limit");
+    }
+    // The link that reaches the limit is reported by the limit line.
+    const std::vector<std::string> expected =
+        limit == 0 ? std::vector<std::string>{"new 1.html", "known 2.html", "known 1.html", "new 3.html"}
+                   : std::vector<std::string>{"new 1.html", "known 2.html", "limit"};
+    EXPECT_EQ(seen, expected) << reports.All();
+    std::vector<std::string> rows;
+    for (const auto& row : Rows(*rule)) rows.push_back(row["PageUrl"]);
+    std::vector<std::string> expectedRows = {base + "1.html"};
+    if (limit == 0) expectedRows.push_back(base + "3.html");
+    EXPECT_EQ(rows, expectedRows);
+  }
+}
+
 TEST_F(RunnerTest, ContentLimitLabelLoopAndMultiPage) {
   Site site;
   // MaxConentCount 3 of five articles.

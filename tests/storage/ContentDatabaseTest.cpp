@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -142,6 +143,37 @@ TEST_P(ContentDb, LinkBatchCommitsEverythingButTheRejectedInsert) {
   // After the batch every statement commits on its own again.
   EXPECT_TRUE(db->InsertLink(u"c"));
   EXPECT_EQ(reader->CountLink(u"c"), 1);
+}
+
+TEST_P(ContentDb, LinkListsInFewStatements) {
+  auto db = Open();
+  // More keys than one statement takes.
+  std::vector<std::u16string> keys, stored;
+  for (int i = 0; i < 1200; ++i) {
+    keys.push_back(pcutil::UrlKey(Format(u"http://a.example/%d", i)));
+    if (i % 3 == 0) stored.push_back(keys.back());
+  }
+  ASSERT_TRUE(db->InsertLinks(stored));
+  std::set<std::u16string> known;
+  ASSERT_TRUE(db->KnownLinks(keys, known));
+  EXPECT_EQ(known, std::set<std::u16string>(stored.begin(), stored.end()));
+
+  // Content rows in order, values byte-exact.
+  const std::vector<std::u16string> urls = {u"http://a.example/it's", u"http://a.example/a\\b\"c",
+                                            u"http://例子.example/页"};
+  ASSERT_TRUE(db->InsertLinkRows(urls));
+  std::vector<std::u16string> got;
+  for (const auto& row : Select(*db, u"order by ID")) got.push_back(row.at(u"PageUrl"));
+  EXPECT_EQ(got, urls);
+
+  // One known key fails the whole insert; rolled back, the batch leaves nothing behind.
+  auto reader = Open();
+  ASSERT_TRUE(db->BeginBatch());
+  EXPECT_TRUE(db->InsertLinkRows({u"http://a.example/dropped"}));
+  EXPECT_FALSE(db->InsertLinks({pcutil::UrlKey(u"http://a.example/new"), stored[5]}));
+  ASSERT_TRUE(db->RollbackBatch());
+  EXPECT_EQ(reader->CountLink(pcutil::UrlKey(u"http://a.example/new")), 0);
+  EXPECT_EQ(Select(*reader).size(), urls.size());
 }
 
 TEST_P(ContentDb, InsertsAndUpdatesItemsThroughTheTemplates) {

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "collect/WorkData.h"
 #include "foundation/Worker.h"
@@ -54,6 +56,11 @@ class CAdoThread : public pcutil::CBaseThread {
   // The link statements of one list page, committed together.
   void BeginLinks();
   void EndLinks();
+  // The stored keys among `keys`; false when they cannot be read.
+  bool KnownLinkKeys(const std::vector<std::u16string>& keys, std::set<std::u16string>& known);
+  // The keys and content rows of new links in one transaction: all stored, or none (false).
+  bool StoreNewLinks(const std::vector<std::u16string>& keys,
+                     const std::vector<std::u16string>& pageUrls);
   // Content step: the row of a collected item (update 1: its stored row by ID, else a new row).
   bool WriteItem(const ToData& item, int update);
   // Keyword content step: a new row from the item's fields.

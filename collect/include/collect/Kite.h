@@ -78,6 +78,10 @@ class CKite : public pcutil::SignalReceiver {
 
   void StartUrlStep();
   void OnListPage(ToData& page);
+  // The links of one list page (under the lock).
+  bool StoreLinksTogether(const std::vector<std::u16string>& links);
+  void StoreLinksOneByOne(const std::vector<std::u16string>& links);
+  bool ReportLink(const std::u16string& link, bool isNew, bool stored);
   void OnLinkStepFinished();
 
   void StartKeywordStep();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,10 +72,18 @@ class ContentDatabase {
   int CountLink(const std::u16string& key);
   bool InsertLink(const std::u16string& key);
   bool InsertLinkRow(const std::u16string& pageUrl);
-  // Statements between these two are committed together: one log flush instead of one per
-  // statement. A statement that fails inside fails alone; the others still commit.
+  // A list page's links in a few statements instead of two per link: the stored keys among
+  // `keys` (false when they cannot be read), and the keys and content rows of new links, each
+  // kind in multi-row inserts.
+  bool KnownLinks(const std::vector<std::u16string>& keys, std::set<std::u16string>& known);
+  bool InsertLinks(const std::vector<std::u16string>& keys);
+  bool InsertLinkRows(const std::vector<std::u16string>& pageUrls);
+  // Statements between BeginBatch and CommitBatch are committed together: one log flush
+  // instead of one per statement. A statement that fails inside fails alone; the others
+  // still commit, unless RollbackBatch drops them all.
   bool BeginBatch();
   bool CommitBatch();
+  bool RollbackBatch();
   // Rows not yet collected.
   bool SelectUncollected();
   // Collected, unpublished rows: at most `count` (0: all), order 1 newest first, 2 random.
