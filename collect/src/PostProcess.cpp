@@ -114,6 +114,8 @@ std::u16string TwoDigits(int v) { return pcutil::Format(u"%02d", v); }
 
 std::u16string ApplyReplacements(const std::u16string& value,
                                  const std::vector<std::u16string>& items) {
+  // Without items only the marker's own return to "|" is left to do (one pass, not two).
+  if (items.empty()) return ReplaceAll(value, kBarMarker, u"|");
   std::u16string v = ReplaceAll(value, u"|", kBarMarker);
   for (const auto& item : items) {
     std::vector<std::u16string> pieces;

@@ -1,4 +1,7 @@
 // Page charset detection and decoding of the response bytes.
+#include <algorithm>
+#include <string_view>
+
 #include "CurlSupport.h"
 #include "net/Http.h"
 #include "patterns/Regex.h"
@@ -33,15 +36,20 @@ std::u16string CHttpClientSession::DetectCharset() const {
 }
 
 std::u16string CHttpClientSession::DecodeBody(const std::u16string& charset) const {
-  Bytes bytes = body_;
-  // A NUL inside a page would cut the text short; the last byte is the end anyway.
-  for (size_t i = 0; i + 1 < bytes.size(); ++i)
-    if (bytes[i] == '\0') bytes[i] = ' ';
-  if (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+  // A NUL inside a page would cut the text short; the last byte is the end anyway. Most
+  // pages hold none, and are then decoded without a copy.
+  std::string_view view(body_);
+  if (!view.empty() && view.back() == '\0') view.remove_suffix(1);
+  Bytes cleaned;
+  if (view.find('\0') != std::string_view::npos) {
+    cleaned.assign(view);
+    std::replace(cleaned.begin(), cleaned.end(), '\0', ' ');
+    view = cleaned;
+  }
   const std::u16string name = TrimSpace(charset);
-  if (EqualsNoCase(name, u"utf-8")) return Utf8ToUtf16Lenient(bytes);
+  if (EqualsNoCase(name, u"utf-8")) return Utf8ToUtf16Lenient(view);
   if (EqualsNoCase(name, u"iso-8859-1")) {
-    const std::u16string decoded = Utf8ToUtf16Lenient(bytes);
+    const std::u16string decoded = Utf8ToUtf16Lenient(view);
     // Every character above U+007F is merged with its successor into one character.
     std::u16string merged;
     merged.reserve(decoded.size());
@@ -56,7 +64,7 @@ std::u16string CHttpClientSession::DecodeBody(const std::u16string& charset) con
     }
     return merged;
   }
-  return LocalToUtf16(bytes);
+  return LocalToUtf16(Bytes(view));
 }
 
 }  // namespace pcutil
