@@ -12,7 +12,6 @@ using namespace netdetail;
 namespace {
 
 constexpr size_t kMaxHeaderText = 10239;
-constexpr size_t kResponseRead = 10240;
 constexpr size_t kChunkRead = 131072;
 constexpr long kMaxRedirects = 20;
 
@@ -494,13 +493,14 @@ int CHttpClientSession::ReceiveResponse() {
     LastError = CurlErrorText(h.result, h.errorText);
     return 0;
   }
-  CAutoBuffer raw(h.received.Size());
-  while (h.received.TakeFront(kResponseRead, raw) > 0) {
-  }
+  // The whole response is taken over at once (reading it off in pieces moved the rest of
+  // the page down after every piece).
+  Bytes raw = h.received.Release();
+  h.received.Clear();
   if (ResponseHeaders->ContentEncoding() == "gzip")
-    body_ = GunzipBody(raw.Str());
+    body_ = GunzipBody(raw);
   else
-    body_ = raw.Release();
+    body_ = std::move(raw);
   return 1;
 }
 
