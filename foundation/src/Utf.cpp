@@ -1,5 +1,8 @@
 #include "foundation/Text.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace pcutil {
 
 // Both directions write through a pointer into a buffer of the largest possible size and cut
@@ -9,14 +12,26 @@ Bytes Utf16ToUtf8(const std::u16string& text) {
   const size_t n = text.size();
   Bytes out(n * 3, '\0');  // a unit gives at most 3 bytes, a surrogate pair 4
   char* p = out.data();
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t c = text[i];
+  const char16_t* u = text.data();
+  size_t i = 0;
+  while (i < n) {
+    // Runs of ASCII, four units at a time.
+    while (i + 4 <= n && ((u[i] | u[i + 1] | u[i + 2] | u[i + 3]) & 0xFF80) == 0) {
+      p[0] = static_cast<char>(u[i]);
+      p[1] = static_cast<char>(u[i + 1]);
+      p[2] = static_cast<char>(u[i + 2]);
+      p[3] = static_cast<char>(u[i + 3]);
+      p += 4;
+      i += 4;
+    }
+    if (i == n) break;
+    uint32_t c = u[i++];
     if (c < 0x80) {
       *p++ = static_cast<char>(c);
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    if (c >= 0xD800 && c <= 0xDBFF && i < n && u[i] >= 0xDC00 && u[i] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (u[i] - 0xDC00);
       ++i;
     }
     if (c < 0x800) {
@@ -57,11 +72,30 @@ bool DecodeUtf8(const unsigned char* s, size_t n, bool lenient, std::u16string& 
   char16_t* p = out.data() + base;
   size_t i = 0;
   while (i < n) {
+    // Runs of ASCII, eight bytes at a time.
+    while (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, s + i, 8);
+      if (word & 0x8080808080808080ULL) break;
+      for (int k = 0; k < 8; ++k) p[k] = s[i + k];
+      p += 8;
+      i += 8;
+    }
+    if (i == n) break;
     uint32_t c = s[i];
     if (c < 0x80) {
       *p++ = static_cast<char16_t>(c);
       ++i;
       continue;
+    }
+    // The common three-byte form (Chinese text) first.
+    if ((c & 0xF0) == 0xE0 && i + 2 < n && (s[i + 1] & 0xC0) == 0x80 && (s[i + 2] & 0xC0) == 0x80) {
+      const uint32_t cp = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+      if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+        *p++ = static_cast<char16_t>(cp);
+        i += 3;
+        continue;
+      }
     }
     int extra = 0;
     uint32_t min = 0;
