@@ -38,4 +38,27 @@ TEST(Utf, LenientDecodingReplacesEachBadByteAndKeepsGoing) {
   };
   for (const auto& c : cases) EXPECT_EQ(Utf8ToUtf16Lenient(c.bytes), c.text) << c.bytes;
   EXPECT_EQ(Utf8ToUtf16Lenient(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+
+  // The same after ASCII runs of every length around the blocks taken at once, and followed
+  // by more ASCII: nothing is lost or shifted where a run ends.
+  for (size_t run = 0; run < 20; ++run)
+    for (const auto& c : cases) {
+      const std::string ascii(run, 'k');
+      const std::u16string wide(run, u'k');
+      EXPECT_EQ(Utf8ToUtf16Lenient(ascii + c.bytes + ascii), wide + c.text + wide)
+          << run << " " << c.bytes;
+    }
+}
+
+TEST(Utf, EncodingAfterAsciiRunsOfEveryLength) {
+  for (size_t run = 0; run < 12; ++run)
+    for (const std::u16string& tail : {std::u16string(u"中"), std::u16string(u"\u00e9x"),
+                                       std::u16string(u"\U0001F600"),
+                                       std::u16string(1, char16_t(0xD800)) + u"ab"}) {
+      const std::u16string text = std::u16string(run, u'k') + tail + std::u16string(run, u'q');
+      const std::string bytes = Utf16ToUtf8(text);
+      EXPECT_EQ(bytes.substr(0, run), std::string(run, 'k')) << run;
+      EXPECT_EQ(bytes.substr(bytes.size() - run), std::string(run, 'q')) << run;
+      if (tail[0] != 0xD800) EXPECT_EQ(Utf8ToUtf16(bytes), text) << run;
+    }
 }
