@@ -19,10 +19,13 @@ int* volatile g_null = nullptr;
 
 [[gnu::noinline]] void WriteThroughNull() { *g_null = 1; }
 
-[[gnu::noinline]] int Recurse(volatile int depth) {
+// Read through a volatile flag so the compiler cannot see that the recursion never ends.
+volatile bool g_deeper = true;
+
+[[gnu::noinline]] int Recurse(int depth) {
   volatile char pad[4096];
   pad[0] = static_cast<char>(depth);
-  return Recurse(depth + 1) + pad[0];
+  return (g_deeper ? Recurse(depth + 1) : 0) + pad[0];
 }
 
 }  // namespace

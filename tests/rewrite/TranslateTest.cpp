@@ -89,7 +89,9 @@ TEST(Translation, TextsThatAreNotSent) {
     std::u16string text = U(c.text);
     EXPECT_TRUE(translator->Translate(text, U(c.param1))) << c.text;
     EXPECT_EQ(fake.sent.size(), c.sent ? 1u : 0u) << c.param1 << " " << c.text;
-    if (!c.sent) EXPECT_EQ(S(text), c.text);
+    if (!c.sent) {
+      EXPECT_EQ(S(text), c.text);
+    }
   }
 }
 

@@ -236,7 +236,10 @@ TEST(Startup, UpgradeDialogStaysOnFailureAndAsksBeforeAborting) {
 TEST(Startup, UpdateCheckAnnouncesNewVersions) {
   Listener server;
   rz::Manifest installed;
-  installed.Items = {{u"Rizede", u"Rizede", u"1.0.0.1"}};
+  rz::UpdateData item;
+  item.Name = item.FilePath = u"Rizede";
+  item.Version = u"1.0.0.1";
+  installed.Items = {item};
   rz::Manifest newer = installed;
   newer.Items[0].Version = u"1.0.0.2";
   newer.UpdateTip = u"修复了若干问题";
