@@ -647,6 +647,20 @@ TEST_F(RunnerTest, MissingRewriteAndBrokenListPattern) {
   EXPECT_TRUE(reports.Has("网址采集完成,成功采集到新网址0个,失败5个")) << reports.All();
 }
 
+// Starts the job and stops it from inside the report of its n-th collected item; returns
+// when the workers are idle.
+void RunAndStopAfterItems(rz::CKite& kite, Reports& reports, const rz::JobRulePtr& rule, int n) {
+  auto ok = std::make_shared<std::atomic<int>>(0);
+  reports.OnEach = [&kite, ok, n](const rz::LogData& d) {
+    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++*ok == n) kite.StopJob();
+  };
+  ASSERT_EQ(kite.StartJob(rule), 1);
+  for (int i = 0; i < 6000 && ok->load() < n; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WaitIdle(kite);
+  reports.OnEach = nullptr;
+}
+
 // Stop from inside a report during the content step: the run ends after the current units,
 // the written rows are collected, the rest wait for the next run, which completes them.
 TEST_F(RunnerTest, StopKeepsEveryRowOnceAndTheNextRunContinues) {
@@ -656,14 +670,7 @@ TEST_F(RunnerTest, StopKeepsEveryRowOnceAndTheNextRunContinues) {
   Reports reports;
   kite.OnLog.Connect(&reports, &Reports::Log);
   kite.OnFinished.Connect(&reports, &Reports::Finished);
-  std::atomic<int> ok{0};
-  reports.OnEach = [&](const rz::LogData& d) {
-    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++ok == 5) kite.StopJob();
-  };
-  ASSERT_EQ(kite.StartJob(rule), 1);
-  for (int i = 0; i < 6000 && ok.load() < 5; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  WaitIdle(kite);
+  RunAndStopAfterItems(kite, reports, rule, 5);
   EXPECT_EQ(kite.IsRunning.load(), 0);
   auto rows = Rows(*rule);
   EXPECT_EQ(rows.size(), 30u);
@@ -672,7 +679,6 @@ TEST_F(RunnerTest, StopKeepsEveryRowOnceAndTheNextRunContinues) {
   EXPECT_LT(written, 30);
   EXPECT_EQ(reports.Count("<strong>任务完成</strong>"), 0);
 
-  reports.OnEach = nullptr;
   reports.Clear();
   rule->IsGather = 0;
   ASSERT_EQ(kite.StartJob(rule), 1);
@@ -753,14 +759,7 @@ TEST_F(RunnerTest, LongJobsAreFedAsTheWorkersGoAndStopCleanly) {
   auto stopped = ArticleJob(site, "many-stop", AccessDb(), 1, 150, "many");
   stopped->ContentRex.ThreadCount = 1;
   reports.Clear();
-  std::atomic<int> ok{0};
-  reports.OnEach = [&](const rz::LogData& d) {
-    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++ok == 3) kite.StopJob();
-  };
-  ASSERT_EQ(kite.StartJob(stopped), 1);
-  for (int i = 0; i < 6000 && ok.load() < 3; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  WaitIdle(kite);
+  RunAndStopAfterItems(kite, reports, stopped, 3);
   EXPECT_FALSE(kite.WorkersBusy());
   EXPECT_LT(Collected(Rows(*stopped)), 150);
 }
