@@ -161,25 +161,32 @@ bool CUiServer::Refuse(mg_connection* conn, int status, const std::string& check
   return true;
 }
 
-int CUiServer::HandleRequest(mg_connection* conn) {
+int CUiServer::CheckRequest(const mg_connection* conn, bool webSocket, mg_connection* reply,
+                            const std::string& peer) {
   const mg_request_info* ri = mg_get_request_info(conn);
-  const std::string peer = PeerOf(conn);
   bool hasHost = false, hasOrigin = false;
   const std::string host = Header(conn, "Host", &hasHost);
   const std::string origin = Header(conn, "Origin", &hasOrigin);
   std::string reason = ValidateHostHeader(hasHost, host, port_, options_.extraHostNames);
-  if (!reason.empty()) return Refuse(conn, 400, "ValidateHostHeader", reason, peer), 400;
-  reason = ValidateOrigin(hasOrigin, origin, host, false);
-  if (!reason.empty()) return Refuse(conn, 403, "ValidateOrigin", reason, peer), 403;
+  if (!reason.empty()) return Refuse(reply, 400, "ValidateHostHeader", reason, peer), 400;
+  // Browsers always send Origin on a WebSocket; a missing or foreign one is a cross-site
+  // attempt to drive the UI.
+  reason = ValidateOrigin(hasOrigin, origin, host, webSocket);
+  if (!reason.empty()) return Refuse(reply, 403, "ValidateOrigin", reason, peer), 403;
+  reason = ValidateToken(token_, TokenCookieName(port_), Header(conn, "Cookie"),
+                         ri->query_string ? ri->query_string : "");
+  if (!reason.empty()) return Refuse(reply, 401, "ValidateToken", reason, peer), 401;
+  return 0;
+}
+
+int CUiServer::HandleRequest(mg_connection* conn) {
+  const mg_request_info* ri = mg_get_request_info(conn);
+  const std::string peer = PeerOf(conn);
+  if (const int refused = CheckRequest(conn, false, conn, peer)) return refused;
 
   const std::string method = ri->request_method ? ri->request_method : "";
-  const std::string query = ri->query_string ? ri->query_string : "";
   // The decoded path before any clean-up: traversal must be seen to be refused.
   const std::string path = ri->local_uri_raw ? ri->local_uri_raw : "";
-  const std::string cookie = Header(conn, "Cookie");
-
-  reason = ValidateToken(token_, TokenCookieName(port_), cookie, query);
-  if (!reason.empty()) return Refuse(conn, 401, "ValidateToken", reason, peer), 401;
   if (method != "GET" && method != "HEAD")
     return Refuse(conn, 405, "ValidateMethod", "method " + method + " not served", peer), 405;
 
@@ -204,7 +211,7 @@ int CUiServer::HandleRequest(mg_connection* conn) {
     return 404;
   }
   fs::path file;
-  reason = ResolvePagePath(fs::u8path(skinFolder_) / folder, rest, file);
+  const std::string reason = ResolvePagePath(fs::u8path(skinFolder_) / folder, rest, file);
   if (!reason.empty()) return Refuse(conn, 404, "ResolvePagePath", reason, peer), 404;
   std::error_code ec;
   if (!fs::is_regular_file(file, ec)) {
@@ -226,21 +233,7 @@ void CUiServer::ServeFile(mg_connection* conn, const std::string& path, bool hea
 }
 
 int CUiServer::HandleWsConnect(const mg_connection* conn) {
-  const mg_request_info* ri = mg_get_request_info(conn);
-  const std::string peer = PeerOf(conn);
-  bool hasHost = false, hasOrigin = false;
-  const std::string host = Header(conn, "Host", &hasHost);
-  const std::string origin = Header(conn, "Origin", &hasOrigin);
-  std::string reason = ValidateHostHeader(hasHost, host, port_, options_.extraHostNames);
-  if (!reason.empty()) return Refuse(nullptr, 400, "ValidateHostHeader", reason, peer), 1;
-  // Browsers always send Origin on a WebSocket; a missing or foreign one is a cross-site
-  // attempt to drive the UI.
-  reason = ValidateOrigin(hasOrigin, origin, host, true);
-  if (!reason.empty()) return Refuse(nullptr, 403, "ValidateOrigin", reason, peer), 1;
-  reason = ValidateToken(token_, TokenCookieName(port_), Header(conn, "Cookie"),
-                         ri->query_string ? ri->query_string : "");
-  if (!reason.empty()) return Refuse(nullptr, 401, "ValidateToken", reason, peer), 1;
-  return 0;
+  return CheckRequest(conn, true, nullptr, PeerOf(conn)) == 0 ? 0 : 1;
 }
 
 void CUiServer::HandleWsReady(mg_connection* conn) {

@@ -52,6 +52,10 @@ class CUiServer {
  private:
   class Link;
   void Log(const std::string& line) const;
+  // Host, Origin (required on a WebSocket) and token, in that order: 0, or the status of the
+  // refusal, logged and, when `reply` is given, answered.
+  int CheckRequest(const mg_connection* conn, bool webSocket, mg_connection* reply,
+                   const std::string& peer);
   bool Refuse(mg_connection* conn, int status, const std::string& check,
               const std::string& reason, const std::string& peer);
   void ServeFile(mg_connection* conn, const std::string& path, bool headOnly);
