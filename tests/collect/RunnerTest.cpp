@@ -647,18 +647,17 @@ TEST_F(RunnerTest, MissingRewriteAndBrokenListPattern) {
   EXPECT_TRUE(reports.Has("网址采集完成,成功采集到新网址0个,失败5个")) << reports.All();
 }
 
-// Starts the job and stops it from inside the report of its n-th collected item; returns
-// when the workers are idle.
-void RunAndStopAfterItems(rz::CKite& kite, Reports& reports, const rz::JobRulePtr& rule, int n) {
+// Starts the job and calls `act` (a stop or a pause) from inside the report of its n-th
+// collected item; returns once that report has come.
+void RunUntilItems(rz::CKite& kite, Reports& reports, const rz::JobRulePtr& rule, int n,
+                   std::function<void()> act) {
   auto ok = std::make_shared<std::atomic<int>>(0);
-  reports.OnEach = [&kite, ok, n](const rz::LogData& d) {
-    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++*ok == n) kite.StopJob();
+  reports.OnEach = [ok, n, act](const rz::LogData& d) {
+    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++*ok == n) act();
   };
   ASSERT_EQ(kite.StartJob(rule), 1);
   for (int i = 0; i < 6000 && ok->load() < n; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  WaitIdle(kite);
-  reports.OnEach = nullptr;
 }
 
 // Stop from inside a report during the content step: the run ends after the current units,
@@ -670,7 +669,8 @@ TEST_F(RunnerTest, StopKeepsEveryRowOnceAndTheNextRunContinues) {
   Reports reports;
   kite.OnLog.Connect(&reports, &Reports::Log);
   kite.OnFinished.Connect(&reports, &Reports::Finished);
-  RunAndStopAfterItems(kite, reports, rule, 5);
+  RunUntilItems(kite, reports, rule, 5, [&] { kite.StopJob(); });
+  WaitIdle(kite);
   EXPECT_EQ(kite.IsRunning.load(), 0);
   auto rows = Rows(*rule);
   EXPECT_EQ(rows.size(), 30u);
@@ -697,13 +697,7 @@ TEST_F(RunnerTest, PauseHoldsEveryWorkerUntilResumed) {
   Reports reports;
   kite.OnLog.Connect(&reports, &Reports::Log);
   kite.OnFinished.Connect(&reports, &Reports::Finished);
-  std::atomic<int> ok{0};
-  reports.OnEach = [&](const rz::LogData& d) {
-    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++ok == 3) kite.PauseJob();
-  };
-  ASSERT_EQ(kite.StartJob(rule), 1);
-  for (int i = 0; i < 6000 && ok.load() < 3; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  RunUntilItems(kite, reports, rule, 3, [&] { kite.PauseJob(); });
   EXPECT_EQ(kite.IsPaused.load(), 1);
   // Workers in the middle of a unit reach their next safe point and park there.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -726,13 +720,7 @@ TEST_F(RunnerTest, StopWhilePausedEndsTheWorkers) {
   rz::CKite kite;
   Reports reports;
   kite.OnLog.Connect(&reports, &Reports::Log);
-  std::atomic<int> ok{0};
-  reports.OnEach = [&](const rz::LogData& d) {
-    if (S(d.LogText).find("采内容--成功采集内容") != std::string::npos && ++ok == 2) kite.PauseJob();
-  };
-  ASSERT_EQ(kite.StartJob(rule), 1);
-  for (int i = 0; i < 6000 && ok.load() < 2; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  RunUntilItems(kite, reports, rule, 2, [&] { kite.PauseJob(); });
   kite.StopJob();
   WaitIdle(kite);
   EXPECT_FALSE(kite.WorkersBusy());
@@ -759,7 +747,8 @@ TEST_F(RunnerTest, LongJobsAreFedAsTheWorkersGoAndStopCleanly) {
   auto stopped = ArticleJob(site, "many-stop", AccessDb(), 1, 150, "many");
   stopped->ContentRex.ThreadCount = 1;
   reports.Clear();
-  RunAndStopAfterItems(kite, reports, stopped, 3);
+  RunUntilItems(kite, reports, stopped, 3, [&] { kite.StopJob(); });
+  WaitIdle(kite);
   EXPECT_FALSE(kite.WorkersBusy());
   EXPECT_LT(Collected(Rows(*stopped)), 150);
 }
