@@ -117,6 +117,21 @@ class PublishRunner : public ::testing::TestWithParam<std::u16string> {
 
   rztest::QuietPauses quiet_;
   rztest::Sandbox sandbox_;
+  // A new SQLite target file in the output folder, made with `statements`; `lite` is left
+  // closed and set to the file's engine. Returns the settings that open it.
+  DbSettings SqliteTarget(const std::string& file, CAdo& lite,
+                          const std::vector<std::u16string>& statements) {
+    DbSettings settings;
+    settings.Type = u"ACCESS";
+    settings.SqlDb = U16((out_.Path() / file).string().c_str());
+    lite.SetType(settings.Type);
+    EXPECT_TRUE(lite.CreateAccessDatabase(settings.SqlDb));
+    EXPECT_TRUE(lite.Open(settings));
+    for (const auto& sql : statements) EXPECT_TRUE(lite.Query(sql)) << U8(sql);
+    lite.Close();
+    return settings;
+  }
+
   rztest::TempDir out_;
   std::u16string jobId_;
   DbSettings content_;
@@ -147,18 +162,12 @@ TEST_P(PublishRunner, EveryDestinationGetsHostileTextByteExact) {
       u"CREATE TABLE t_article (id int auto_increment primary key, title longtext, body longtext, "
       u"url text) CHARSET=utf8mb4"));
   ASSERT_TRUE(mdb.Execute(u"CREATE TABLE t_body (aid int, body longtext) CHARSET=utf8mb4"));
-  const std::u16string litePath = U16((out_.Path() / "target.db").string().c_str());
   CAdo lite;
-  lite.SetType(u"ACCESS");
-  ASSERT_TRUE(lite.CreateAccessDatabase(litePath));
-  DbSettings liteSettings;
-  liteSettings.Type = u"ACCESS";
-  liteSettings.SqlDb = litePath;
-  ASSERT_TRUE(lite.Open(liteSettings));
-  ASSERT_TRUE(lite.Query(u"CREATE TABLE x (a int)"));
-  ASSERT_TRUE(lite.Query(
-      u"CREATE TABLE t_article (id autoincrement(1,1) primary key, title text, body text, url text)"));
-  lite.Close();
+  const DbSettings liteSettings = SqliteTarget(
+      "target.db", lite,
+      {u"CREATE TABLE x (a int)",
+       u"CREATE TABLE t_article (id autoincrement(1,1) primary key, title text, body text, url text)"});
+  const std::u16string& litePath = liteSettings.SqlDb;
 
   PublishModule dbModule;
   dbModule.Name = u"generic-test";
@@ -385,17 +394,11 @@ TEST_P(PublishRunner, ResultCodesAndLogLines) {
 }
 
 TEST_P(PublishRunner, DatabaseFailuresRollBackAndStayUnpublished) {
-  const std::u16string litePath = U16((out_.Path() / "t.db").string().c_str());
   CAdo lite;
-  lite.SetType(u"ACCESS");
-  ASSERT_TRUE(lite.CreateAccessDatabase(litePath));
-  DbSettings ls;
-  ls.Type = u"ACCESS";
-  ls.SqlDb = litePath;
-  ASSERT_TRUE(lite.Open(ls));
-  ASSERT_TRUE(lite.Query(u"CREATE TABLE a (id autoincrement(1,1) primary key, title text)"));
-  ASSERT_TRUE(lite.Query(u"CREATE TABLE b (aid int, body text)"));
-  lite.Close();
+  const DbSettings ls = SqliteTarget(
+      "t.db", lite,
+      {u"CREATE TABLE a (id autoincrement(1,1) primary key, title text)", u"CREATE TABLE b (aid int, body text)"});
+  const std::u16string& litePath = ls.SqlDb;
   PublishModule m;
   m.Name = u"two-tables";
   m.SqlValue = {u"insert into a(title) values('[DB:标题]')",
@@ -568,16 +571,9 @@ TEST_P(PublishRunner, RunnerStepAdapter) {
 
 TEST_P(PublishRunner, StoppingPublishesNothingTwice) {
   // A target that counts what it received: an SQLite table with a unique item id.
-  const std::u16string litePath = U16((out_.Path() / "count.db").string().c_str());
   CAdo lite;
-  lite.SetType(u"ACCESS");
-  ASSERT_TRUE(lite.CreateAccessDatabase(litePath));
-  DbSettings ls;
-  ls.Type = u"ACCESS";
-  ls.SqlDb = litePath;
-  ASSERT_TRUE(lite.Open(ls));
-  ASSERT_TRUE(lite.Query(u"CREATE TABLE got (item int)"));
-  lite.Close();
+  const DbSettings ls = SqliteTarget("count.db", lite, {u"CREATE TABLE got (item int)"});
+  const std::u16string& litePath = ls.SqlDb;
   PublishModule m;
   m.Name = u"count";
   m.SqlValue = {u"insert into got(item) values([DB:ID])"};
