@@ -14,6 +14,8 @@
 #include "app/MainFrame.h"
 #include "foundation/Text.h"
 #include "platform/UiServer.h"
+
+#include "HostProtocol.h"
 #include "store/Settings.h"
 #include "xml/XmlFile.h"
 
@@ -97,27 +99,10 @@ int main() {
   rz::UiServerOptions serverOptions;
   serverOptions.port = 0;
   serverOptions.log = [](const std::string&) {};
-  std::string error;
-  if (!server.Start(serverOptions, error)) {
-    std::cout << "FAILED " << error << std::endl;
-    return 1;
-  }
-  std::cout << "READY " << server.Address() << std::endl;
-
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    Json cmd = Json::parse(line, nullptr, false);
-    if (!cmd.is_array() || cmd.empty()) {
-      std::cout << "ERR bad command" << std::endl;
-      continue;
-    }
-    const std::string op = cmd[0].get<std::string>();
-    if (op == "quit") break;
-    Json result;
-    std::string failure;
-    loop.Send([&] {
-      auto s = [&](size_t i) { return U16(cmd.at(i).get<std::string>().c_str()); };
-      try {
+  const int served = rztest::ServeHostCommands(
+      server, serverOptions, loop, nullptr,
+      [&](const std::string& op, const Json& cmd, Json& result) {
+        auto s = [&](size_t i) { return U16(cmd.at(i).get<std::string>().c_str()); };
         rz::CLeftView* left = collector.Left();
         if (op == "store-job") {
           // A job made from the fixture rule file: ids, names, site and folder filled in.
@@ -186,15 +171,10 @@ int main() {
         } else if (op == "set-shutdown") {
           if (frame.ShutdownAfterTasks() != cmd.at(1).get<bool>()) frame.OnCommand(32806);
         } else {
-          failure = "unknown command " + op;
+          throw std::runtime_error("unknown command " + op);
         }
-      } catch (const std::exception& e) {
-        failure = e.what();
-      }
-    });
-    if (failure.empty()) std::cout << "OK " << result.dump() << std::endl;
-    else std::cout << "ERR " << failure << std::endl;
-  }
+      });
+  if (served != 0) return served;
   collector.Stop();
   server.Stop();
   loop.Quit();

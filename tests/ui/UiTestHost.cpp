@@ -15,6 +15,8 @@
 #include "platform/UiLoop.h"
 #include "platform/UiServer.h"
 
+#include "HostProtocol.h"
+
 namespace fs = std::filesystem;
 using pcutil::U16;
 using pcutil::Utf16ToUtf8;
@@ -132,39 +134,24 @@ int main(int argc, char** argv) {
     std::lock_guard<std::mutex> lock(g_logMutex);
     g_log.push_back(line);
   };
-  std::string error;
-  if (!server.Start(serverOptions, error)) {
-    std::cout << "FAILED " << error << std::endl;
-    return 1;
-  }
-  std::cout << "READY " << server.Address() << std::endl;
-
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    Json cmd = Json::parse(line, nullptr, false);
-    if (!cmd.is_array() || cmd.empty()) {
-      std::cout << "ERR bad command" << std::endl;
-      continue;
-    }
-    const std::string op = cmd[0].get<std::string>();
-    if (op == "quit") break;
-    if (op == "wait-ready") {
-      bool ready = false;
-      for (int i = 0; i < 200 && !ready; ++i) {
-        loop.Send([&] {
-          auto* page = Page(host, cmd);
-          ready = page && page->IsDocumentReady();
-        });
-        if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      std::cout << "OK " << Json(ready).dump() << std::endl;
-      continue;
-    }
-    Json result;
-    std::string failure;
-    loop.Send([&] {
-      auto s = [&](size_t i) { return U16(cmd.at(i).get<std::string>().c_str()); };
-      try {
+  const int served = rztest::ServeHostCommands(
+      server, serverOptions, loop,
+      // Waiting for a page polls the UI thread from here, so the page can load meanwhile.
+      [&](const std::string& op, const Json& cmd) {
+        if (op != "wait-ready") return false;
+        bool ready = false;
+        for (int i = 0; i < 200 && !ready; ++i) {
+          loop.Send([&] {
+            auto* page = Page(host, cmd);
+            ready = page && page->IsDocumentReady();
+          });
+          if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::cout << "OK " << Json(ready).dump() << std::endl;
+        return true;
+      },
+      [&](const std::string& op, const Json& cmd, Json& result) {
+        auto s = [&](size_t i) { return U16(cmd.at(i).get<std::string>().c_str()); };
         if (op == "open") {
           auto* page = frame.Child().OpenPage(s(2), cmd.at(1).get<int>(), s(3), true, cmd.size() > 4);
           result = page ? page->PageId() : 0;
@@ -229,15 +216,10 @@ int main(int argc, char** argv) {
         } else if (op == "script") {
           Page(host, cmd)->RunScript(s(2));
         } else {
-          failure = "unknown command " + op;
+          throw std::runtime_error("unknown command " + op);
         }
-      } catch (const std::exception& e) {
-        failure = e.what();
-      }
-    });
-    if (failure.empty()) std::cout << "OK " << result.dump() << std::endl;
-    else std::cout << "ERR " << failure << std::endl;
-  }
+      });
+  if (served != 0) return served;
   server.Stop();
   loop.Quit();
   loop.Join();
