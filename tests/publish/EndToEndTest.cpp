@@ -130,16 +130,7 @@ TEST(PublishEndToEnd, CollectedItemsReachEveryDestination) {
   job->LocalFilePublish.LocalPath = U16(out.Path().string().c_str());
   job->LocalFilePublish.ContentTmpl = u"[DB:标题],[DB:内容]";
   job->EnableDB = 1;
-  PublishTarget mt;
-  mt.ModuleName = u"articles";
-  mt.ModuleType = u"MySql";
-  mt.SqlHost = maria.SqlHost;
-  mt.SqlUser = maria.SqlUser;
-  mt.SqlPsw = maria.SqlPsw;
-  mt.Port = maria.Port;
-  mt.SqlDb = schema;
-  mt.TablePre = u"cms_";
-  job->DBPublish = {mt};
+  job->DBPublish = {rztest::MariaDbTarget(u"articles", schema, u"cms_")};
   job->EnableFtp = 1;
   job->FtpServer = U16(ftp.Host().c_str());
   job->FtpPort = Format(u"%d", ftp.Port());

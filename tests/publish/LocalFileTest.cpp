@@ -261,15 +261,7 @@ TEST(ShippedModules, WordPressDatabaseModuleOnMariaDb) {
 
   auto job = rztest::BasicJob(u"wp-job");
   job->EnableDB = 1;
-  PublishTarget t;
-  t.ModuleName = u"WordPress数据库入库";
-  t.ModuleType = u"MySql";
-  t.SqlHost = maria.SqlHost;
-  t.SqlUser = maria.SqlUser;
-  t.SqlPsw = maria.SqlPsw;
-  t.Port = maria.Port;
-  t.SqlDb = schema;
-  t.TablePre = u"wp_";
+  PublishTarget t = rztest::MariaDbTarget(u"WordPress数据库入库", schema, u"wp_");
   t.ListId = u"5";
   job->DBPublish = {t};
   CPublishThread runner;

@@ -78,6 +78,22 @@ inline rz::PublishTarget CmsTarget(const FixtureCms& cms, const std::u16string& 
   return t;
 }
 
+// A database target on the suite's MariaDB server: the module, the database and the prefix.
+inline rz::PublishTarget MariaDbTarget(const std::u16string& module, const std::u16string& schema,
+                                       const std::u16string& tablePre) {
+  const rz::DbSettings server = MariaDb::Settings();
+  rz::PublishTarget t;
+  t.ModuleName = module;
+  t.ModuleType = u"MySql";
+  t.SqlHost = server.SqlHost;
+  t.SqlUser = server.SqlUser;
+  t.SqlPsw = server.SqlPsw;
+  t.Port = server.Port;
+  t.SqlDb = schema;
+  t.TablePre = tablePre;
+  return t;
+}
+
 inline rz::JobRulePtr BasicJob(const std::u16string& jobId) {
   auto job = std::make_shared<rz::JobRule>();
   job->JobId = jobId;

@@ -201,15 +201,7 @@ TEST_P(PublishRunner, EveryDestinationGetsHostileTextByteExact) {
   job->EnableLocalFile = 1;
   job->LocalFilePublish = LocalTarget(u"csv");
   job->EnableDB = 1;
-  PublishTarget mt;
-  mt.ModuleName = u"generic-test";
-  mt.ModuleType = u"MySql";
-  mt.SqlHost = maria.SqlHost;
-  mt.SqlUser = maria.SqlUser;
-  mt.SqlPsw = maria.SqlPsw;
-  mt.Port = maria.Port;
-  mt.SqlDb = schema;
-  mt.TablePre = u"t_";
+  const PublishTarget mt = rztest::MariaDbTarget(u"generic-test", schema, u"t_");
   PublishTarget lt;
   lt.ModuleName = u"generic-lite";
   lt.ModuleType = u"ACCESS";
