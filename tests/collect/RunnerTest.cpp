@@ -904,16 +904,22 @@ std::pair<int, std::string> InterruptCli(const std::string& root, const std::str
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
 }
 
+// Articles 1..count under /folder/ that answer only after `delay`.
+void ServeSlowArticles(Site& site, const std::string& folder, int count,
+                       std::chrono::milliseconds delay) {
+  for (int n = 1; n <= count; ++n)
+    site.http.Handle("/" + folder + "/" + std::to_string(n) + ".html",
+                     [n, delay](const httplib::Request&, httplib::Response& res) {
+                       std::this_thread::sleep_for(delay);
+                       res.set_content(Article(n), "text/html; charset=utf-8");
+                     });
+}
+
 // A second Ctrl-C does not wait for the workers.
 TEST_F(RunnerTest, CliSecondInterruptExitsAtOnce) {
   Site site;
   SaveQuietSettings();
-  for (int n = 1; n <= 3; ++n)
-    site.http.Handle("/stuck/" + std::to_string(n) + ".html",
-                     [n](const httplib::Request&, httplib::Response& res) {
-                       std::this_thread::sleep_for(std::chrono::seconds(3));
-                       res.set_content(Article(n), "text/html; charset=utf-8");
-                     });
+  ServeSlowArticles(site, "stuck", 3, std::chrono::seconds(3));
   auto rule = ArticleJob(site, "cli-exit", AccessDb(), 1, 3, "stuck");
   rule->ContentRex.ThreadCount = 1;
   ASSERT_TRUE(rz::SaveJobRule(*rule));
@@ -928,12 +934,7 @@ TEST_F(RunnerTest, CliInterruptStopsTheRun) {
   Site site;
   SaveQuietSettings();
   // Slow articles so that the run is surely still going when the signal comes.
-  for (int n = 1; n <= 40; ++n)
-    site.http.Handle("/slow/" + std::to_string(n) + ".html",
-                     [n](const httplib::Request&, httplib::Response& res) {
-                       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                       res.set_content(Article(n), "text/html; charset=utf-8");
-                     });
+  ServeSlowArticles(site, "slow", 40, std::chrono::milliseconds(50));
   auto rule = ArticleJob(site, "cli-stop", AccessDb(), 1, 40, "slow");
   ASSERT_TRUE(rz::SaveJobRule(*rule));
   auto [code, text] = InterruptCli(box_.Root().string(), "cli-stop", "采内容--成功采集内容", 1);
