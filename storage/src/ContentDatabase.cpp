@@ -464,11 +464,12 @@ bool ContentDatabase::KnownLinks(const std::vector<std::u16string>& keys,
   return true;
 }
 
-bool ContentDatabase::InsertLinks(const std::vector<std::u16string>& keys) {
-  for (size_t from = 0; from < keys.size(); from += kLinksPerStatement) {
+bool ContentDatabase::InsertValues(const std::u16string& table, const std::u16string& column,
+                                   const std::vector<std::u16string>& values) {
+  for (size_t from = 0; from < values.size(); from += kLinksPerStatement) {
     const std::u16string sql =
-        Format(u"INSERT INTO %sPageUrl (Url) VALUES %s", Prefix(),
-               ValueList(keys, from, std::min(keys.size(), from + kLinksPerStatement), true,
+        Format(u"INSERT INTO %s%s (%s) VALUES %s", Prefix(), table, column,
+               ValueList(values, from, std::min(values.size(), from + kLinksPerStatement), true,
                          Settings.Type));
     if (!Connection.Execute(sql)) {
       LastError = u"执行数据库操作失败！" + sql;
@@ -478,18 +479,12 @@ bool ContentDatabase::InsertLinks(const std::vector<std::u16string>& keys) {
   return true;
 }
 
+bool ContentDatabase::InsertLinks(const std::vector<std::u16string>& keys) {
+  return InsertValues(u"PageUrl", u"Url", keys);
+}
+
 bool ContentDatabase::InsertLinkRows(const std::vector<std::u16string>& pageUrls) {
-  for (size_t from = 0; from < pageUrls.size(); from += kLinksPerStatement) {
-    const std::u16string sql =
-        Format(u"INSERT INTO %sContent (PageUrl) VALUES %s", Prefix(),
-               ValueList(pageUrls, from, std::min(pageUrls.size(), from + kLinksPerStatement),
-                         true, Settings.Type));
-    if (!Connection.Execute(sql)) {
-      LastError = u"执行数据库操作失败！" + sql;
-      return false;
-    }
-  }
-  return true;
+  return InsertValues(u"Content", u"PageUrl", pageUrls);
 }
 
 bool ContentDatabase::BeginBatch() {

@@ -121,6 +121,9 @@ class ContentDatabase {
 
  private:
   bool Read(const std::u16string& sql);
+  // One column of new rows, in multi-row inserts.
+  bool InsertValues(const std::u16string& table, const std::u16string& column,
+                    const std::vector<std::u16string>& values);
   std::u16string pathOpened_;
 };
 
