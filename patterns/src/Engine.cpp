@@ -28,22 +28,10 @@ std::string ErrorText(int code) {
 
 }  // namespace
 
-// Where the first block of 32 units holding any surrogate starts (or the tail). Written so
-// the compiler can check a block in a few vector instructions: every regex call scans its
-// whole subject here, and most pages hold no surrogates at all.
-std::size_t SkipPlainBlocks(const char16_t* p, std::size_t n) {
-  std::size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    unsigned any = 0;
-    for (std::size_t k = 0; k < 32; ++k) any |= (p[i + k] & 0xF800u) == 0xD800u;
-    if (any) break;
-  }
-  return i;
-}
-
 const std::u16string& WellFormed(const std::u16string& text, std::u16string& scratch) {
   const std::size_t n = text.size();
-  std::size_t i = SkipPlainBlocks(text.data(), n);
+  // Most pages hold no surrogates at all.
+  std::size_t i = SkipBlocksWithout(text, [](char16_t c) { return (c & 0xF800u) == 0xD800u; });
   // Then unit by unit: proper pairs pass, the first lone surrogate means a repaired copy.
   for (; i < n; ++i) {
     char16_t c = text[i];

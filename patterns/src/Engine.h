@@ -23,6 +23,22 @@ struct MatchContextFree {
   void operator()(pcre2_match_context* p) const { pcre2_match_context_free(p); }
 };
 
+// Where the first block of 32 units holding a unit with `wanted` starts (or the tail): every
+// regex call scans its whole subject, and a block is checked in a few vector instructions
+// when `wanted` is a plain comparison.
+template <typename Wanted>
+std::size_t SkipBlocksWithout(const std::u16string& text, Wanted wanted) {
+  const char16_t* p = text.data();
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    unsigned any = 0;
+    for (std::size_t k = 0; k < 32; ++k) any |= wanted(p[i + k]);
+    if (any) break;
+  }
+  return i;
+}
+
 // Lone surrogates become U+FFFD (same length, so offsets stay valid for the original).
 // Returns `text` itself when it is well-formed, otherwise `scratch` filled with the copy.
 const std::u16string& WellFormed(const std::u16string& text, std::u16string& scratch);

@@ -13,17 +13,9 @@ namespace {
 using regex_detail::ForEachMatch;
 using regex_detail::Matcher;
 
-// Every capture call asks this of a whole page: blocks without any CR are skipped in a few
-// vector instructions each before the exact search.
+// Every capture call asks this of a whole page: blocks without any CR go first.
 bool HasCrLf(const std::u16string& text) {
-  const char16_t* p = text.data();
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    unsigned any = 0;
-    for (std::size_t k = 0; k < 32; ++k) any |= p[i + k] == u'\r';
-    if (any) break;
-  }
+  const std::size_t i = regex_detail::SkipBlocksWithout(text, [](char16_t c) { return c == u'\r'; });
   return text.find(u"\r\n", i) != std::u16string::npos;
 }
 
